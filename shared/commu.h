@@ -1,0 +1,57 @@
+// Packet transport over TCP: the packet head, the status packet, send, receive, peek, connect.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#pragma pack(push, 1)
+// Every packet on both ports begins with this head.
+struct _Packet_Head {
+    uint32_t length;     // total length, head included
+    char magic[8];       // "vtn_stor", no NUL
+    uint8_t type;        // VTN_PACKET_*
+    uint8_t unused[3];
+    uint32_t group;      // request group
+    uint32_t code;       // request code
+};
+// Status packet: a head of type 4 and the status word.
+struct _Packet_Error {
+    _Packet_Head head;
+    uint32_t status;
+};
+#pragma pack(pop)
+static_assert(sizeof(_Packet_Head) == 24);
+static_assert(offsetof(_Packet_Head, magic) == 4);
+static_assert(offsetof(_Packet_Head, type) == 12);
+static_assert(offsetof(_Packet_Head, group) == 16);
+static_assert(offsetof(_Packet_Head, code) == 20);
+static_assert(sizeof(_Packet_Error) == 28);
+static_assert(offsetof(_Packet_Error, status) == 24);
+
+constexpr char VTN_PACKET_MAGIC[8] = {'v', 't', 'n', '_', 's', 't', 'o', 'r'};
+constexpr uint8_t VTN_PACKET_REQUEST = 1;  // also the greeting and the event-channel bind
+constexpr uint8_t VTN_PACKET_REPLY = 2;    // reply that carries data
+constexpr uint8_t VTN_PACKET_NOTICE = 3;   // post-login notice and pushed events
+constexpr uint8_t VTN_PACKET_STATUS = 4;   // a _Packet_Error
+
+// Connection-lost callback: run once when a send or receive fails or times out.
+struct _CALLBACK_PARAM {
+    void (*func)(int);
+    int param;
+};
+
+// Fills a head: length, magic, type, group and code (unused bytes zero).
+void FillPacketHead(_Packet_Head* head, uint32_t length, uint8_t type, uint32_t group, uint32_t code);
+// True when the head carries the magic.
+bool IsPacketMagic(const _Packet_Head* head);
+
+int SendBufToRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);
+int GetPacket(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_PARAM* cb);
+int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb);
+int RecvBufFromRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);
+int SendErrorToRemote(int sock, int status, _CALLBACK_PARAM* cb);
+int ConnectToServer(char* host, unsigned short port);
+void DisConnect(int sock);
+
+// How long SendErrorToRemote waits, in seconds: 60 by default (server); the GUI sets 160.
+void SetErrorSendTimeout(int seconds);
+int GetErrorSendTimeout();

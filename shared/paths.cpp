@@ -1,0 +1,36 @@
+#include "paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+
+bool VtnUnderRoot()
+{
+    const char* root = getenv("VTN_ROOT");
+    return root != nullptr && root[0] != '\0';
+}
+
+std::string VtnPath(const char* systemPath)
+{
+    std::string path = systemPath ? systemPath : "";
+    if (!VtnUnderRoot())
+        return path;
+    std::string root = getenv("VTN_ROOT");
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    if (!path.empty() && path[0] != '/')
+        path.insert(path.begin(), '/');
+    return root + path;
+}
+
+std::string VtnPathForWrite(const char* systemPath)
+{
+    std::string real = VtnPath(systemPath);
+    // mkdir -p of every folder above the file; existing ones are fine.
+    for (size_t pos = real.find('/', 1); pos != std::string::npos; pos = real.find('/', pos + 1)) {
+        std::string dir = real.substr(0, pos);
+        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+            break;
+    }
+    return real;
+}

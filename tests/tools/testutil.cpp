@@ -1,0 +1,219 @@
+#include "testutil.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    remove(path);
+    return 0;
+}
+
+long long NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+TempRoot::TempRoot()
+{
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vtntest.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr)
+        abort();
+    dir_ = buf.data();
+    const char* old = getenv("VTN_ROOT");
+    if (old) {
+        hadRoot_ = true;
+        oldRoot_ = old;
+    }
+    setenv("VTN_ROOT", dir_.c_str(), 1);
+}
+
+TempRoot::~TempRoot()
+{
+    nftw(dir_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    if (hadRoot_)
+        setenv("VTN_ROOT", oldRoot_.c_str(), 1);
+    else
+        unsetenv("VTN_ROOT");
+}
+
+int FreeTcpPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
+bool WaitForPort(int port, int timeoutMs)
+{
+    long long end = NowMs() + timeoutMs;
+    do {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        close(fd);
+        if (ok)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (NowMs() < end);
+    return false;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (pid_ > 0 && Running()) {
+        kill(pid_, SIGKILL);
+        Wait(5000);
+    }
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         const std::string& stdoutFile, const std::string& stderrFile)
+{
+    if (argv.empty())
+        return false;
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        for (const auto& e : env)
+            putenv(const_cast<char*>(e.c_str()));
+        if (!stdoutFile.empty()) {
+            int fd = open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0)
+                dup2(fd, 1);
+        }
+        if (!stderrFile.empty()) {
+            int fd = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0)
+                dup2(fd, 2);
+        }
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    pid_ = pid;
+    status_ = -1;
+    return true;
+}
+
+bool ChildProcess::Running()
+{
+    if (pid_ <= 0 || status_ != -1)
+        return false;
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+        status_ = st;
+        return false;
+    }
+    return r == 0;
+}
+
+void ChildProcess::Signal(int sig)
+{
+    if (pid_ > 0 && status_ == -1)
+        kill(pid_, sig);
+}
+
+int ChildProcess::Wait(int timeoutMs)
+{
+    long long end = NowMs() + timeoutMs;
+    while (Running()) {
+        if (NowMs() >= end)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status_;
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output, const std::vector<std::string>& env,
+               int timeoutMs)
+{
+    const char* base = getenv("VTN_ROOT");
+    if (base == nullptr || *base == 0)
+        base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vtnrun.XXXXXX";
+    std::vector<char> nameBuf(pattern.begin(), pattern.end());
+    nameBuf.push_back(0);
+    char* name = nameBuf.data();
+    int fd = mkstemp(name);
+    if (fd < 0)
+        return -1;
+    close(fd);
+    ChildProcess child;
+    int code = -1;
+    if (child.Start(argv, env, name, name)) {
+        int st = child.Wait(timeoutMs);
+        if (st == -1) {
+            child.Signal(SIGKILL);
+            child.Wait(5000);
+        } else if (WIFEXITED(st)) {
+            code = WEXITSTATUS(st);
+        }
+    }
+    if (output)
+        *output = ReadFileText(name);
+    unlink(name);
+    return code;
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool WriteFileText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}

@@ -1,0 +1,57 @@
+// Test support: a temporary VTN_ROOT, free loopback ports, child processes, small file helpers.
+#pragma once
+#include <string>
+#include <vector>
+#include <sys/types.h>
+
+// Makes a fresh folder, sets VTN_ROOT to it for the life of the object, removes it at the end.
+class TempRoot {
+public:
+    TempRoot();
+    ~TempRoot();
+    TempRoot(const TempRoot&) = delete;
+    TempRoot& operator=(const TempRoot&) = delete;
+    const std::string& Dir() const { return dir_; }
+    // dir + systemPath ("/etc/vtn.ini" -> "<dir>/etc/vtn.ini").
+    std::string Path(const std::string& systemPath) const { return dir_ + systemPath; }
+
+private:
+    std::string dir_;
+    std::string oldRoot_;
+    bool hadRoot_ = false;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int FreeTcpPort();
+// True once something accepts connections on 127.0.0.1:port within timeoutMs.
+bool WaitForPort(int port, int timeoutMs);
+
+// A child process started with execv; killed (SIGKILL) and reaped if still running at the end.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // argv[0] is the program path; env entries "NAME=value" are added to the current environment.
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+               const std::string& stdoutFile = "", const std::string& stderrFile = "");
+    pid_t Pid() const { return pid_; }
+    bool Running();
+    void Signal(int sig);
+    // Waits up to timeoutMs; returns the wait status, or -1 on time-out (the child keeps running).
+    int Wait(int timeoutMs);
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// Runs a program to its end; returns its exit code (-1 when it could not run or was killed),
+// with standard output and error together in *output when given.
+int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
+               const std::vector<std::string>& env = {}, int timeoutMs = 60000);
+
+std::string ReadFileText(const std::string& path);
+bool WriteFileText(const std::string& path, const std::string& text);
+bool FileExists(const std::string& path);
