@@ -19,3 +19,8 @@ struct _VTN_DRIVER_REQUEST {
 
 // 0 when the channel named `name` served the request, -1 otherwise (errno set).
 extern "C" int sysctlbyname(const char* name, void* oldp, size_t* oldlenp, const void* newp, size_t newlen);
+
+// Test seam: when a handler is set, sysctlbyname hands every request to it instead of the
+// simulated controller. nullptr restores the simulated controller.
+using VtnDriverHandler = int (*)(const char* name, const _VTN_DRIVER_REQUEST* request);
+void VtnSetDriverHandler(VtnDriverHandler handler);
