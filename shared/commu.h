@@ -44,12 +44,24 @@ void FillPacketHead(_Packet_Head* head, uint32_t length, uint8_t type, uint32_t 
 // True when the head carries the magic.
 bool IsPacketMagic(const _Packet_Head* head);
 
+// Time-outs are in seconds: -1 waits without limit, 0 only looks. A failing call runs the
+// callback (when given) once; the caller must not use the socket after that.
+
+// Sends the whole length within the time-out: the length, or -1 (callback run).
 int SendBufToRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);
+// Receives the whole length within the time-out. Without MSG_PEEK: the count (short only on a
+// close or time-out after part of it came), VTN_CONN_CLOSED (callback) or VTN_RECV_TIMEOUT
+// (callback when timeout > 0); a 0 time-out takes nothing of a packet that is only half there.
+// With MSG_PEEK: the peeked count, 0 when closed, -1 on error (no callback), or VTN_RECV_TIMEOUT.
 int GetPacket(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_PARAM* cb);
+// Peeks the 24-byte head; it stays in the socket.
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb);
 int RecvBufFromRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);
+// Sends a 28-byte status packet, waiting at most GetErrorSendTimeout() seconds.
 int SendErrorToRemote(int sock, int status, _CALLBACK_PARAM* cb);
+// IPv4 connection to host:port (first address of the name); the socket, or -1.
 int ConnectToServer(char* host, unsigned short port);
+// shutdown both ways, then close.
 void DisConnect(int sock);
 
 // How long SendErrorToRemote waits, in seconds: 60 by default (server); the GUI sets 160.
