@@ -9,6 +9,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -314,6 +315,9 @@ int ConnectToServer(char* host, unsigned short port)
         DisConnect(sock);
         return -1;
     }
+    // Every packet is one request or reply: send it at once rather than wait for an ACK.
+    int one = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     return sock;
 }
 
