@@ -152,12 +152,18 @@ void EndSession(_VTN_CLIENT_INFO* slot, int sock)
     }
 }
 
-void* SignalThread(void*)
+sigset_t ShutdownSignals()
 {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    return set;
+}
+
+void* SignalThread(void*)
+{
+    sigset_t set = ShutdownSignals();
     int sig = 0;
     while (sigwait(&set, &sig) != 0) {
     }
@@ -200,14 +206,17 @@ int vtnmainthread(void*)
     return 0;
 }
 
-void VTN_SET_ON_EXIT_HANDLER()
+void BlockShutdownSignals()
 {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    sigset_t set = ShutdownSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
+
+void VTN_SET_ON_EXIT_HANDLER()
+{
+    BlockShutdownSignals();
+    sigset_t set = ShutdownSignals();
     pthread_t thread;
     if (VTN_CREATE_DETACHED_THREAD(&thread, SignalThread, nullptr) != 0) {
         // Without the signal thread a signal must still end the process.
@@ -418,17 +427,6 @@ void DropEventChannel(_VTN_CLIENT_INFO* slot)
         slot->eventSocket = -1;
     }
     DisConnect(eventSock);
-}
-
-void SendToEventChannels(char* packet, int len, const _VTN_CLIENT_INFO* originator)
-{
-    std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
-    // An event a client saved is not echoed to that client.
-    if (originator != nullptr && (originator->flags & VTN_SLOT_IN_USE))
-        return;
-    for (auto& slot : gSvrGlobal.client)
-        if ((slot.flags & VTN_SLOT_IN_USE) && slot.eventSocket >= 0)
-            SendBufToRemote(slot.eventSocket, packet, len, SvrReplyTimeout(), nullptr);   // not checked
 }
 
 // ---- login and sessions ----

@@ -79,6 +79,8 @@ void SvrReadTimeouts();
 
 // --- process (commonsvr.cpp; main.cpp holds main and Make_Daemon) ---
 int vtnmainthread(void* arg);
+// Blocks SIGINT and SIGTERM (taken later by one thread with sigwait) and ignores SIGPIPE.
+void BlockShutdownSignals();
 // Blocks SIGINT, SIGTERM and SIGPIPE in the calling thread (so in every thread started after it)
 // and starts the one thread that takes SIGINT and SIGTERM with sigwait and runs the shutdown.
 void VTN_SET_ON_EXIT_HANDLER();
@@ -98,8 +100,6 @@ void ResetClient(int sock);
 int GetClientPos(int sock);
 // Closes the slot's event channel and sets it to -1 (request 0x300/0x305). Takes the lock.
 void DropEventChannel(_VTN_CLIENT_INFO* slot);
-// Sends len bytes on the event socket of every in-use slot except `originator`; under the lock.
-void SendToEventChannels(char* packet, int len, const _VTN_CLIENT_INFO* originator);
 
 // --- login and sessions (commonsvr.cpp) ---
 int handshakewithclient(_VTN_CLIENT_INFO* slot);

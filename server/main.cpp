@@ -42,12 +42,7 @@ static int Make_Daemon(int keepDirectory, int keepStdFiles)
 int main(int argc, char** argv)
 {
     // SIGINT and SIGTERM are blocked before any thread exists; one thread takes them with sigwait.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    BlockShutdownSignals();
 
     if (argc < 2 || strncasecmp(argv[1], "-NODAEMON", 9) != 0) {
         fflush(stdout);
