@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fileio.h"
 #include "paths.h"
 #include "simmodel.h"
 #include "textutil.h"
@@ -106,20 +107,9 @@ bool ReadState(const std::string& path, Model* m, std::string* error)
 
 bool WriteState(const std::string& path, const Model& m, std::string* error)
 {
-    const std::string tmp = path + ".tmp." + std::to_string(getpid());
-    {
-        std::ofstream f(tmp, std::ios::trunc);
-        f << m.ToJson().dump(1) << '\n';
-        f.flush();
-        if (!f) {
-            *error = "cannot write " + tmp;
-            unlink(tmp.c_str());
-            return false;
-        }
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
+    // Not synced: the state is a test fixture, rewritten after every change.
+    if (!ReplaceFile(path, m.ToJson().dump(1) + "\n", 0644, false)) {
         *error = "cannot replace " + path + ": " + strerror(errno);
-        unlink(tmp.c_str());
         return false;
     }
     return true;

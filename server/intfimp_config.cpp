@@ -12,6 +12,7 @@
 
 #include "commonsvr.h"
 #include "encript.h"
+#include "fileio.h"
 #include "intfimp.h"
 
 namespace {
@@ -19,35 +20,6 @@ namespace {
 constexpr const char* kIniFile = "/etc/vtn.ini";
 constexpr const char* kUsersFile = "/etc/vtnuser.dat";
 constexpr size_t kMaxUserLine = 2047;
-
-bool WriteAll(int fd, const char* data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes text to a fresh temporary file beside `path`, then renames it over `path`.
-bool ReplaceFile(const std::string& path, const std::string& text, mode_t mode)
-{
-    std::string tmp = path + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text.data(), text.size()) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
-        return true;
-    unlink(tmp.c_str());
-    return false;
-}
 
 bool IsCommentLine(const std::string& line)
 {
@@ -83,7 +55,7 @@ bool AppendToFile(const std::string& path, const std::string& text)
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
     if (fd < 0)
         return false;
-    bool ok = WriteAll(fd, text.data(), text.size());
+    bool ok = WriteExact(fd, text.data(), text.size());
     return close(fd) == 0 && ok;
 }
 
@@ -182,7 +154,7 @@ void Init_User_File()
         kept += DefaultUserLine();
 
     // The work file replaces the users file in one rename, so a crash never loses the users.
-    bool ok = fchmod(work, 0600) == 0 && WriteAll(work, kept.data(), kept.size()) && fsync(work) == 0;
+    bool ok = fchmod(work, 0600) == 0 && WriteExact(work, kept.data(), kept.size()) && fsync(work) == 0;
     ok = close(work) == 0 && ok;
     if (ok && rename(workPath.c_str(), usersPath.c_str()) == 0)
         return;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fileio.h"
 #include "vtnsmtp.h"
 
 namespace {
@@ -20,34 +21,6 @@ constexpr off_t kRecipientSize = sizeof(_VTN_MAIL_RECIPIENT_INFO);
 // Every open and close of the file happens under this mutex: closing any descriptor of a file
 // drops the fcntl lock another thread holds on it.
 std::mutex gMailFileMutex;
-
-bool ReadAt(int fd, void* buf, size_t len, off_t off)
-{
-    size_t done = 0;
-    while (done < len) {
-        ssize_t r = pread(fd, static_cast<char*>(buf) + done, len - done, off + static_cast<off_t>(done));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        done += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool WriteAt(int fd, const void* buf, size_t len, off_t off)
-{
-    size_t done = 0;
-    while (done < len) {
-        ssize_t w = pwrite(fd, static_cast<const char*>(buf) + done, len - done, off + static_cast<off_t>(done));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        done += static_cast<size_t>(w);
-    }
-    return true;
-}
 
 off_t RecordOffset(off_t index)
 {
@@ -108,7 +81,7 @@ uint32_t ChangeRecipient(int fd, const _VTN_MAIL_RECIPIENT_INFO& given, uint8_t 
     off_t freeSlot = -1;
     for (off_t i = 0; i < count; ++i) {
         _VTN_MAIL_RECIPIENT_INFO r{};
-        if (!ReadAt(fd, &r, sizeof(r), RecordOffset(i)))
+        if (!ReadExact(fd, &r, sizeof(r), RecordOffset(i)))
             return VTN_FAILURE;
         if (!InUse(r)) {
             if (freeSlot < 0)
@@ -122,16 +95,16 @@ uint32_t ChangeRecipient(int fd, const _VTN_MAIL_RECIPIENT_INFO& given, uint8_t 
             return VTN_RECIPIENT_EXISTS;
         case VTN_RECIPIENT_SET_FLAGS: {
             uint8_t flags = given.flags | VTN_MAIL_IN_USE;
-            return WriteAt(fd, &flags, 1, RecordOffset(i) + offsetof(_VTN_MAIL_RECIPIENT_INFO, flags)) ? VTN_SUCCESS
+            return WriteExactAt(fd, &flags, 1, RecordOffset(i) + offsetof(_VTN_MAIL_RECIPIENT_INFO, flags)) ? VTN_SUCCESS
                                                                                                      : VTN_FAILURE;
         }
         case VTN_RECIPIENT_SET_NAME:
-            return WriteAt(fd, given.name, sizeof(given.name), RecordOffset(i) + offsetof(_VTN_MAIL_RECIPIENT_INFO, name))
+            return WriteExactAt(fd, given.name, sizeof(given.name), RecordOffset(i) + offsetof(_VTN_MAIL_RECIPIENT_INFO, name))
                        ? VTN_SUCCESS
                        : VTN_FAILURE;
         case VTN_RECIPIENT_DELETE: {
             const _VTN_MAIL_RECIPIENT_INFO zero{};
-            return WriteAt(fd, &zero, sizeof(zero), RecordOffset(i)) ? VTN_SUCCESS : VTN_FAILURE;
+            return WriteExactAt(fd, &zero, sizeof(zero), RecordOffset(i)) ? VTN_SUCCESS : VTN_FAILURE;
         }
         default:
             return VTN_FAILURE;
@@ -142,7 +115,7 @@ uint32_t ChangeRecipient(int fd, const _VTN_MAIL_RECIPIENT_INFO& given, uint8_t 
     _VTN_MAIL_RECIPIENT_INFO rec = given;
     rec.flags |= VTN_MAIL_IN_USE;
     // A trailing piece of a record is overwritten by the new one.
-    return WriteAt(fd, &rec, sizeof(rec), RecordOffset(freeSlot >= 0 ? freeSlot : count)) ? VTN_SUCCESS : VTN_FAILURE;
+    return WriteExactAt(fd, &rec, sizeof(rec), RecordOffset(freeSlot >= 0 ? freeSlot : count)) ? VTN_SUCCESS : VTN_FAILURE;
 }
 
 }  // namespace
@@ -156,7 +129,7 @@ uint32_t cs_vtn_get_smtp_server(int, _VTN_SMTP_SERVER_INFO* out)
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return VTN_FILE_MISSING;
-    bool whole = ReadAt(fd, out, sizeof(*out), 0);
+    bool whole = ReadExact(fd, out, sizeof(*out), 0);
     close(fd);
     return whole ? VTN_SUCCESS : VTN_FAILURE;
 }
@@ -174,7 +147,7 @@ uint32_t cs_vtn_set_smtp_server(int, _VTN_SMTP_SERVER_INFO* info)
     LockedMailFile file;
     if (file.fd() < 0)
         return VTN_FAILURE;
-    return WriteAt(file.fd(), info, sizeof(*info), 0) ? VTN_SUCCESS : VTN_FAILURE;
+    return WriteExactAt(file.fd(), info, sizeof(*info), 0) ? VTN_SUCCESS : VTN_FAILURE;
 }
 
 uint32_t cs_vtn_enum_mail_recipient(int, _VTN_MAIL_RECIPIENT_INFO* out, int index)
@@ -190,14 +163,14 @@ uint32_t cs_vtn_enum_mail_recipient(int, _VTN_MAIL_RECIPIENT_INFO* out, int inde
         return VTN_FILE_MISSING;
     uint32_t result = VTN_NO_MORE_ENTRIES;
     _VTN_SMTP_SERVER_INFO smtp{};
-    if (!ReadAt(fd, &smtp, sizeof(smtp), 0)) {
+    if (!ReadExact(fd, &smtp, sizeof(smtp), 0)) {
         result = VTN_FAILURE;
     } else {
         const off_t count = RecipientCount(fd);
         int seen = 0;
         for (off_t i = 0; i < count; ++i) {
             _VTN_MAIL_RECIPIENT_INFO r{};
-            if (!ReadAt(fd, &r, sizeof(r), RecordOffset(i)))
+            if (!ReadExact(fd, &r, sizeof(r), RecordOffset(i)))
                 break;
             if (!InUse(r))
                 continue;
@@ -228,11 +201,11 @@ uint32_t cs_vtn_set_mail_recipients(int, _VTN_MAIL_RECIPIENT_INFO* info, uint8_t
         return VTN_FAILURE;
     if (st.st_size == 0) {
         const _VTN_SMTP_SERVER_INFO zero{};
-        if (!WriteAt(file.fd(), &zero, sizeof(zero), 0))
+        if (!WriteExactAt(file.fd(), &zero, sizeof(zero), 0))
             return VTN_FAILURE;
     }
     _VTN_SMTP_SERVER_INFO smtp{};
-    if (!ReadAt(file.fd(), &smtp, sizeof(smtp), 0))
+    if (!ReadExact(file.fd(), &smtp, sizeof(smtp), 0))
         return VTN_FAILURE;
     return ChangeRecipient(file.fd(), *info, action);
 }

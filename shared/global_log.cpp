@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "fileio.h"
 #include "paths.h"
 #include "textutil.h"
 #include "vtnstatus.h"
@@ -61,38 +62,6 @@ LogIndex& Index()
     return index;
 }
 
-ssize_t ReadAt(int fd, void* buf, size_t len, off_t off)
-{
-    size_t done = 0;
-    while (done < len) {
-        ssize_t r = pread(fd, static_cast<char*>(buf) + done, len - done, off + static_cast<off_t>(done));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (r == 0)
-            break;
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-bool WriteAll(int fd, const char* buf, size_t len)
-{
-    size_t done = 0;
-    while (done < len) {
-        ssize_t w = write(fd, buf + done, len - done);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Brings the index up to date for the open log; false when a read fails.
 bool RefreshIndex(int fd, bool force = false)
 {
@@ -110,7 +79,7 @@ bool RefreshIndex(int fd, bool force = false)
         size_t want = chunk.size();
         if (static_cast<off_t>(want) > st.st_size - off)
             want = static_cast<size_t>(st.st_size - off);
-        ssize_t got = ReadAt(fd, chunk.data(), want, off);
+        ssize_t got = ReadUpTo(fd, chunk.data(), want, off);
         if (got < 0)
             return false;
         if (got == 0)
@@ -129,9 +98,9 @@ bool RefreshIndex(int fd, bool force = false)
 bool LineBoundsHold(int fd, off_t begin, off_t end)
 {
     char c = 0;
-    if (begin > 0 && (ReadAt(fd, &c, 1, begin - 1) != 1 || c != '\n'))
+    if (begin > 0 && (ReadUpTo(fd, &c, 1, begin - 1) != 1 || c != '\n'))
         return false;
-    return ReadAt(fd, &c, 1, end - 1) == 1 && c == '\n';
+    return ReadUpTo(fd, &c, 1, end - 1) == 1 && c == '\n';
 }
 
 // Where line n lies: [begin, end), end just after its newline. A file rewritten unnoticed
@@ -225,7 +194,7 @@ void SaveEventToFile(_VTN_LOG_EVENT* event)
     LogIndex& index = Index();
     struct stat before;
     bool current = fstat(fd, &before) == 0 && index.Matches(before);
-    bool written = WriteAll(fd, line, len);
+    bool written = WriteExact(fd, line, len);
     struct stat after;
     if (current && written && fstat(fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(len)) {
         index.starts.push_back(after.st_size);
@@ -264,7 +233,7 @@ uint32_t EnumEvent(_VTN_LOG_EVENT* event, int n)
     if (want > kLineBuffer)
         want = kLineBuffer;
     char buf[kLineBuffer];
-    ssize_t got = ReadAt(fd, buf, want, begin);
+    ssize_t got = ReadUpTo(fd, buf, want, begin);
     close(fd);
     if (got != static_cast<ssize_t>(want)) {
         Index().valid = false;  // cut short under us

@@ -7,6 +7,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "fileio.h"
 #include "paths.h"
 #include "vtnstatus.h"
 
@@ -25,33 +26,12 @@ std::mutex gTaskMutex;
 // Reads the record of slot; false on a short read (the end of the whole records).
 bool ReadSlot(int fd, size_t slot, _VTN_TASK_INFO* out)
 {
-    size_t done = 0;
-    off_t off = static_cast<off_t>(slot * kRecord);
-    while (done < kRecord) {
-        ssize_t r = pread(fd, reinterpret_cast<char*>(out) + done, kRecord - done, off + static_cast<off_t>(done));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        done += static_cast<size_t>(r);
-    }
-    return true;
+    return ReadExact(fd, out, kRecord, static_cast<off_t>(slot * kRecord));
 }
 
 bool WriteSlot(int fd, size_t slot, const _VTN_TASK_INFO& rec)
 {
-    size_t done = 0;
-    off_t off = static_cast<off_t>(slot * kRecord);
-    while (done < kRecord) {
-        ssize_t w = pwrite(fd, reinterpret_cast<const char*>(&rec) + done, kRecord - done,
-                           off + static_cast<off_t>(done));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        done += static_cast<size_t>(w);
-    }
-    return true;
+    return WriteExactAt(fd, &rec, kRecord, static_cast<off_t>(slot * kRecord));
 }
 
 bool InUse(const _VTN_TASK_INFO& rec)
