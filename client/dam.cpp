@@ -17,7 +17,7 @@ const char* const kTransferModes[16] = {"PIO Mode 0",    "PIO Mode 1",    "PIO M
 
 // Nested arrays deeper than this are not followed (a loop in the records would never end).
 constexpr int kMaxNesting = 8;
-int gChildStatusDepth = 0;   // the GUI's one thread
+thread_local int gChildStatusDepth = 0;
 
 bool NoParent(uint32_t id)
 {
@@ -75,7 +75,15 @@ CDisk& CDisk::operator=(unsigned int id)
 
 int CDisk::GetDiskDescription()
 {
-    if (!ReadInfo(nID, &Info))
+    return Refresh(nullptr);
+}
+
+int CDisk::Refresh(bool* deviceRead)
+{
+    const bool read = ReadInfo(nID, &Info);
+    if (deviceRead != nullptr)
+        *deviceRead = read;
+    if (!read)
         return 0;
     nCapacity = Info.capacity;
     nType = Info.type;
@@ -238,8 +246,11 @@ CDiskArray& CDiskArray::operator=(unsigned int id)
 {
     nID = id;
     bRAID01 = bRAID10 = bHaveSpare = 0;
-    // A failed read keeps what the previous load (or the constructor) left.
-    if (!CDisk::GetDiskDescription())
+    // A failed read of the device keeps what the previous load (or the constructor) left; a
+    // member whose parent cannot be read is still loaded, with its name and status unchanged.
+    bool deviceRead = false;
+    CDisk::Refresh(&deviceRead);
+    if (!deviceRead)
         return *this;
     nBlockSize = Info.u.array.blockCode;
     if (Info.type == VTN_DEVICE_ARRAY) {
@@ -258,7 +269,8 @@ CDiskArray& CDiskArray::operator=(unsigned int id)
             }
             nChildNum = static_cast<int>(MemberCount(Info));
         }
-        if (code == VTN_RAID1 && MemberCount(Info) > 2 && Info.u.array.members[2] != VTN_ID_NONE) {
+        // The third slot, whatever the member count: a dedicated spare follows the data members.
+        if (code == VTN_RAID1 && Info.u.array.members[2] != VTN_ID_NONE) {
             _LOGICAL_DEVICE_INFO_V2 spare;
             if (ReadInfo(Info.u.array.members[2], &spare))
                 bHaveSpare = (spare.u.disk.status & VTN_DISK_DISABLED) == 0;

@@ -121,6 +121,11 @@ public:
     char szName[VTN_DISK_NAME_SIZE];
     _LOGICAL_DEVICE_INFO_V2 Info;
     uint32_t nID;
+
+protected:
+    // The refresh itself; deviceRead tells whether the device's own read worked (a 0 may
+    // also come from a failed read of its parent).
+    int Refresh(bool* deviceRead);
 };
 
 class CDiskArray : public CDisk {

@@ -121,8 +121,9 @@ std::vector<std::string>& CSupportPara::GetBlockSizelist(std::vector<std::string
             list.emplace_back(t);
         return list;
     }
-    const int lo = Clamp(Caps.minBlockCode, VTN_BLOCK_CODE_MIN, VTN_BLOCK_CODE_MAX);
-    const int hi = Clamp(Caps.maxBlockCode, VTN_BLOCK_CODE_MIN, VTN_BLOCK_CODE_MAX);
+    // The offered range cut to the codes that exist; a range outside them offers nothing.
+    const int lo = Caps.minBlockCode < VTN_BLOCK_CODE_MIN ? VTN_BLOCK_CODE_MIN : Caps.minBlockCode;
+    const int hi = Caps.maxBlockCode > VTN_BLOCK_CODE_MAX ? VTN_BLOCK_CODE_MAX : Caps.maxBlockCode;
     for (int code = hi; code >= lo; --code) {
         char text[10];
         FormatText(text, sizeof text, "%dK", 1 << (code - 1));

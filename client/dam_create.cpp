@@ -75,8 +75,12 @@ _CREATE_ARRAY_PARAMS_V2 Request(uint8_t type, const uint32_t* ids, int count, ui
 
 bool ValidTimeRecord(_TIME_RECORD t)
 {
-    return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 && t.hour < 24 && t.minute < 60 &&
-           t.second < 60;
+    static const unsigned kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > kDays[t.month - 1])
+        return false;
+    if (t.month == 2 && t.day == 29 && t.year % 4 != 0)   // 2000 + year: every fourth is a leap year
+        return false;
+    return t.hour < 24 && t.minute < 60 && t.second < 60;
 }
 
 // Even counts of 4 and more whose halves fit a creation record.

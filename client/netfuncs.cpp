@@ -145,6 +145,13 @@ bool NewerRecords(const _Vtn_Client_Connection* c)
     return c->driverVersion > VTN_DRIVER_OLD_RECORDS_MAX;
 }
 
+// A text field from a reply ends inside its field, whatever the server sent.
+template <size_t N>
+void EndText(char (&field)[N])
+{
+    field[N - 1] = '\0';
+}
+
 }  // namespace
 
 void SetClientWaitSeconds(int seconds)
@@ -266,11 +273,10 @@ int handshakewithserver(_Vtn_Client_Connection* slot, _CS_CONNECTION_INFO* info)
                                                           : static_cast<int>(VTN_LOGIN_HANDSHAKE);
         goto done;
     }
+    // Accepted but without its notice (closed, short or timed out): a failed handshake.
     r = RecvBufFromRemote(sock, reinterpret_cast<char*>(&notice), kNotice, wait, nullptr);
-    if (r != kNotice || notice.head.length != static_cast<uint32_t>(kNotice)) {
-        result = r == kNotice ? static_cast<int>(VTN_LOGIN_HANDSHAKE) : failure(r);
+    if (r != kNotice || notice.head.length != static_cast<uint32_t>(kNotice))
         goto done;
-    }
     slot->eventPort = notice.eventPort;
     slot->clientIndex = notice.slot;
     result = 0;
@@ -439,8 +445,14 @@ int GetResultFromServer(int sock, char* buf, int len, int timeout_s, _CALLBACK_P
 
 int net_vtn_get_server_info(int handle, _CS_SERVER_INFO* info)
 {
-    return DataRequest(handle, VTN_GROUP_SYSTEM, VTN_CODE_SERVER_INFO, info, sizeof(*info),
-                       sizeof(_VTN_REQ_SERVER_INFO), nullptr, 0);
+    int r = DataRequest(handle, VTN_GROUP_SYSTEM, VTN_CODE_SERVER_INFO, info, sizeof(*info),
+                        sizeof(_VTN_REQ_SERVER_INFO), nullptr, 0);
+    if (r == 0) {
+        EndText(info->osName);
+        EndText(info->hostName);
+        EndText(info->osVersion);
+    }
+    return r;
 }
 
 int net_vtn_get_server_param(int handle, _CS_ALTERABLE_SERVER_PARAM* param)
@@ -523,8 +535,13 @@ int net_vtn_clear_event_log(int handle)
 
 int net_vtn_get_smtp_server(int handle, _VTN_SMTP_SERVER_INFO* info)
 {
-    return DataRequest(handle, VTN_GROUP_MAIL, VTN_CODE_GET_SMTP, info, sizeof(*info), sizeof(_VTN_REQ_SMTP),
-                       nullptr, 0);
+    int r = DataRequest(handle, VTN_GROUP_MAIL, VTN_CODE_GET_SMTP, info, sizeof(*info), sizeof(_VTN_REQ_SMTP),
+                        nullptr, 0);
+    if (r == 0) {
+        EndText(info->host);
+        EndText(info->sender);
+    }
+    return r;
 }
 
 int net_vtn_set_smtp_server(int handle, _VTN_SMTP_SERVER_INFO* info)
@@ -536,8 +553,13 @@ int net_vtn_set_smtp_server(int handle, _VTN_SMTP_SERVER_INFO* info)
 int net_vtn_enum_mail_recipient(int handle, _VTN_MAIL_RECIPIENT_INFO* r, int index)
 {
     uint32_t n = static_cast<uint32_t>(index);
-    return DataRequest(handle, VTN_GROUP_MAIL, VTN_CODE_ENUM_RECIPIENT, r, sizeof(*r),
-                       sizeof(_VTN_REQ_ENUM_RECIPIENT), &n, offsetof(_VTN_REQ_ENUM_RECIPIENT, index));
+    int result = DataRequest(handle, VTN_GROUP_MAIL, VTN_CODE_ENUM_RECIPIENT, r, sizeof(*r),
+                             sizeof(_VTN_REQ_ENUM_RECIPIENT), &n, offsetof(_VTN_REQ_ENUM_RECIPIENT, index));
+    if (result == 0) {
+        EndText(r->address);
+        EndText(r->name);
+    }
+    return result;
 }
 
 int net_vtn_set_mail_recipients(int handle, _VTN_MAIL_RECIPIENT_INFO* r, uint8_t action)
@@ -555,8 +577,14 @@ int net_vtn_test_mail(int handle, _VTN_MAIL_RECIPIENT_INFO* r)
 int net_vtn_enum_tasks(int handle, _VTN_TASK_INFO* task, int index)
 {
     uint32_t n = static_cast<uint32_t>(index);
-    return DataRequest(handle, VTN_GROUP_TASK, VTN_CODE_ENUM_TASK, task, sizeof(*task),
-                       sizeof(_VTN_REQ_ENUM_TASK), &n, offsetof(_VTN_REQ_ENUM_TASK, index));
+    int r = DataRequest(handle, VTN_GROUP_TASK, VTN_CODE_ENUM_TASK, task, sizeof(*task),
+                        sizeof(_VTN_REQ_ENUM_TASK), &n, offsetof(_VTN_REQ_ENUM_TASK, index));
+    if (r == 0) {
+        EndText(task->name);
+        EndText(task->creator);
+        EndText(task->arrayName);
+    }
+    return r;
 }
 
 int net_vtn_set_task(int handle, _VTN_TASK_INFO* task, uint8_t action)

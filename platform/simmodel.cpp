@@ -229,6 +229,11 @@ bool Model::DiskIsFree(const Disk& d) const
     return d.present && !d.failed && d.parent == VTN_ID_NONE && (d.flags & VTN_DISK_SPARE) == 0;
 }
 
+bool Model::DiskIsFreeOrPoolSpare(const Disk& d) const
+{
+    return d.present && !d.failed && d.parent == VTN_ID_NONE;
+}
+
 std::vector<uint32_t> Model::TopLevel() const
 {
     std::vector<uint32_t> ids;
@@ -433,6 +438,34 @@ int Model::DeleteArray(uint32_t id, bool withMemberArrays)
 
 // ---- failures -------------------------------------------------------------------------------
 
+bool Model::MirrorOfStripes(const Array& a) const
+{
+    if (a.raidType != VTN_RAID1 || a.members.empty())
+        return false;
+    for (uint32_t m : a.members) {
+        const Array* half = FindArray(m);
+        if (!half || half->raidType != VTN_RAID0 || half->members.empty())
+            return false;
+        for (uint32_t dm : half->members)
+            if (!FindDisk(dm))
+                return false;
+    }
+    return true;
+}
+
+uint64_t Model::SpareNeed(const Array& a) const
+{
+    if (!MirrorOfStripes(a))
+        return MemberSize(a);
+    // A spare of a mirror of stripes stands in for one disk of a half.
+    uint64_t need = 0;
+    for (uint32_t m : a.members) {
+        const Array* half = FindArray(m);
+        need = std::max<uint64_t>(need, half->capacity / half->members.size());
+    }
+    return need;
+}
+
 bool Model::TakeOverSpare(Array& a, int64_t now)
 {
     if (!Redundant(a.raidType) || a.op != Op::None)
@@ -440,16 +473,33 @@ bool Model::TakeOverSpare(Array& a, int64_t now)
     const uint32_t st = ArrayStatus(a);
     if ((st & VTN_ARRAY_BROKEN) == 0 || (st & VTN_ARRAY_DISABLED) != 0)
         return false;
+    const bool stripes = MirrorOfStripes(a);
     int slot = -1;
     for (size_t i = 0; i < a.members.size(); ++i) {
-        if (!FindDisk(a.members[i]))
-            return false;   // a mirror of arrays is repaired by hand
+        if (!stripes && !FindDisk(a.members[i]))
+            return false;   // a mirror of other arrays is repaired by hand
         if (slot < 0 && MemberBad(a.members[i]))
             slot = static_cast<int>(i);
     }
     if (slot < 0)
         return false;
-    const uint64_t need = MemberSize(a);
+    // The slot that takes the spare: the array's own member, or the one failed disk of a half.
+    Array* holder = &a;
+    int holderSlot = slot;
+    if (stripes) {
+        holder = FindArray(a.members[static_cast<size_t>(slot)]);
+        holderSlot = -1;
+        for (size_t i = 0; i < holder->members.size(); ++i) {
+            if (!MemberBad(holder->members[i]))
+                continue;
+            if (holderSlot >= 0)
+                return false;   // one spare cannot bring back a half that lost two disks
+            holderSlot = static_cast<int>(i);
+        }
+        if (holderSlot < 0)
+            return false;
+    }
+    const uint64_t need = SpareNeed(a);
     const int ctrl = DiskControllerOf(a.id);
     auto usable = [&](const Disk& d) {
         return d.present && !d.failed && d.capacity >= need &&
@@ -469,12 +519,12 @@ bool Model::TakeOverSpare(Array& a, int64_t now)
     if (!spare)
         return false;
     const uint32_t spareId = spare->id;
-    const uint32_t old = a.members[static_cast<size_t>(slot)];
+    const uint32_t old = holder->members[static_cast<size_t>(holderSlot)];
     if (a.spare == spareId)
         a.spare = VTN_ID_NONE;
-    spare->parent = a.id;
+    spare->parent = holder->id;
     spare->flags &= ~VTN_DISK_SPARE;
-    a.members[static_cast<size_t>(slot)] = spareId;
+    holder->members[static_cast<size_t>(holderSlot)] = spareId;
     a.staleSlot = slot;
     a.flags |= VTN_ARRAY_NEED_REBUILD;
     a.pending = Op::Rebuild;
@@ -526,8 +576,13 @@ void Model::MemberLost(uint32_t arrayId, int64_t now)
         }
         cur = next;
     }
-    if (Array* a = FindArray(arrayId))
-        TakeOverSpare(*a, now);
+    if (Array* a = FindArray(arrayId)) {
+        // A failed disk of a striped half is covered by the mirror above it.
+        const uint32_t up = a->parent;
+        if (!TakeOverSpare(*a, now) && a->raidType == VTN_RAID0 && up != VTN_ID_NONE)
+            if (Array* mirror = FindArray(up); mirror && MirrorOfStripes(*mirror))
+                TakeOverSpare(*mirror, now);
+    }
 }
 
 bool Model::FailDevice(uint32_t id, int64_t now, std::string* error)
@@ -652,7 +707,8 @@ void Model::FillDeviceInfo(uint32_t id, _LOGICAL_DEVICE_INFO_V2* out, int64_t no
     if (const Disk* d = FindDisk(id)) {
         out->type = VTN_DEVICE_DISK;
         out->capacity = d->capacity;
-        out->parent = d->parent == VTN_ID_NONE ? VTN_ID_SYSTEM : d->parent;
+        // A disk of no array says so with 0xFFFFFFFF: the spare-pool form lists free disks by it.
+        out->parent = d->parent;
         out->u.disk.controller = d->controller;
         out->u.disk.channel = d->channel;
         out->u.disk.device = d->device;
@@ -1170,6 +1226,7 @@ int Model::CreateArray(const _CREATE_ARRAY_PARAMS_V2& p, unsigned slots, int64_t
             pair.id = NewId();
             pair.name = name;
             pair.raidType = VTN_RAID1;
+            pair.blockCode = p.blockCode;   // readers take a striped mirror's block size from its pairs
             pair.flags = avail;
             pair.members = {ids[i], ids[i + 1]};
             pair.capacity = std::min(FindDisk(ids[i])->capacity, FindDisk(ids[i + 1])->capacity);
@@ -1218,7 +1275,8 @@ int Model::SetArrayState(uint32_t id, uint32_t state, int64_t now)
         if (!(a->flags & VTN_ARRAY_NEED_REBUILD) || a->op != Op::None ||
             (st & (VTN_ARRAY_DISABLED | VTN_ARRAY_BROKEN)))
             return EINVAL;
-        const Op op = a->pending == Op::Duplicate ? Op::Duplicate : Op::Rebuild;
+        // A mirror is repaired by copying its good member: state 1 starts a duplication there.
+        const Op op = (a->raidType == VTN_RAID1 || a->pending == Op::Duplicate) ? Op::Duplicate : Op::Rebuild;
         if (op == Op::Duplicate)
             a->flags &= ~VTN_ARRAY_NEED_REBUILD;
         StartOp(*a, op, now);
@@ -1266,7 +1324,8 @@ int Model::AddDiskToArray(uint32_t arrayId, uint32_t diskId, int64_t now)
     Disk* d = FindDisk(diskId);
     if (!a || !d)
         return ENODEV;
-    if (!DiskIsFree(*d) || (d->flags & VTN_DISK_BOOTABLE))
+    // A pool spare is a free disk too; used here it leaves the pool.
+    if (!DiskIsFreeOrPoolSpare(*d) || (d->flags & VTN_DISK_BOOTABLE))
         return EINVAL;
     const uint32_t st = ArrayStatus(*a);
     if (!(st & VTN_ARRAY_BROKEN) || (st & VTN_ARRAY_DISABLED) || a->op != Op::None)
@@ -1310,12 +1369,14 @@ int Model::AddDiskToArray(uint32_t arrayId, uint32_t diskId, int64_t now)
         const uint32_t oldDisk = half->members[static_cast<size_t>(hs)];
         half->members[static_cast<size_t>(hs)] = diskId;
         d->parent = half->id;
+        d->flags &= ~VTN_DISK_SPARE;
         ReleaseReplacedDisk(oldDisk);
     } else {
         if (d->capacity < MemberSize(*a))
             return ENOSPC;
         a->members[static_cast<size_t>(slot)] = diskId;
         d->parent = a->id;
+        d->flags &= ~VTN_DISK_SPARE;
         ReleaseReplacedDisk(old);
     }
     a = FindArray(arrayId);
@@ -1336,12 +1397,13 @@ int Model::AddDedicatedSpare(uint32_t arrayId, uint32_t diskId)
     if (!Redundant(a->raidType) || a->spare != VTN_ID_NONE || a->members.size() >= VTN_MAX_MEMBERS_V2 ||
         (ArrayStatus(*a) & VTN_ARRAY_DISABLED))
         return EINVAL;
-    for (uint32_t m : a->members)
-        if (!FindDisk(m))
-            return EINVAL;   // a mirror of arrays takes no disk as its spare
+    if (!MirrorOfStripes(*a))
+        for (uint32_t m : a->members)
+            if (!FindDisk(m))
+                return EINVAL;   // a mirror of other arrays takes no disk as its spare
     if (!DiskIsFree(*d) || (d->flags & VTN_DISK_BOOTABLE))
         return EINVAL;
-    if (d->capacity < MemberSize(*a))
+    if (d->capacity < SpareNeed(*a))
         return ENOSPC;
     if (caps.crossController != 1) {
         const int ctrl = DiskControllerOf(arrayId);

@@ -160,11 +160,14 @@ private:
     uint8_t MaxMembers(uint8_t typeCode) const;   // 0 when the type is not offered
     bool MemberBad(uint32_t id) const;
     uint64_t MemberSize(const Array& a) const;    // what one member must hold
+    bool MirrorOfStripes(const Array& a) const;   // RAID 1 over RAID 0 arrays of disks
+    uint64_t SpareNeed(const Array& a) const;     // what a spare of the array must hold
     uint64_t OpTotal(const Array& a) const;
     uint64_t Done(const Array& a, int64_t now) const;   // sectors done, at most the total
     int DiskControllerOf(uint32_t id) const;      // -1 mixed or none
     void CollectDiskControllers(uint32_t id, std::vector<int>* out) const;
     bool DiskIsFree(const Disk& d) const;
+    bool DiskIsFreeOrPoolSpare(const Disk& d) const;
     void StartOp(Array& a, Op op, int64_t now);
     void EndOp(Array& a);
     void Complete(Array& a, int64_t now);

@@ -216,6 +216,8 @@ bool Model::FromJson(const json& j, std::string* error)
             x.name = e.value("name", x.name);
             m.events.push_back(x);
         }
+        while (m.events.size() > kMaxEvents)
+            m.events.pop_front();   // a hand-made state obeys the queue's bound too
         for (const auto& f : j.value("fail_next", json::array()))
             m.failNext.emplace_back(f.at(0).get<uint32_t>(), f.at(1).get<uint32_t>());
     } catch (const std::exception& e) {

@@ -478,6 +478,7 @@ bool Authenticated(_VTN_CLIENT_INFO* slot)
     if (status == VTN_SUCCESS) {
         std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
         slot->user = login;
+        slot->flags |= VTN_SLOT_LOGGED_IN;
     }
 
     char name[64];
@@ -519,8 +520,9 @@ void BindEventChannel(int sock, const char* peerIp)
         bind.slot < VTN_MAX_CLIENTS) {
         std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
         _VTN_CLIENT_INFO& slot = gSvrGlobal.client[bind.slot];
-        // Only the logged-in client's own address may take its pushed events.
-        if ((slot.flags & VTN_SLOT_IN_USE) && strcmp(slot.ip, peerIp) == 0) {
+        // Only a client whose login was accepted, from its own address, may take its pushed events.
+        const uint8_t loggedIn = VTN_SLOT_IN_USE | VTN_SLOT_LOGGED_IN;
+        if ((slot.flags & loggedIn) == loggedIn && strcmp(slot.ip, peerIp) == 0) {
             previous = slot.eventSocket;
             slot.eventSocket = sock;
             kept = true;

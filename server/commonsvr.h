@@ -18,11 +18,12 @@ struct _VTN_CLIENT_INFO {
     _VTN_USER_INFO user;      // logged-in user's record; user.rights is checked by every request
     int commandSocket;        // request connection, -1 when none
     int eventSocket;          // bound event channel, -1 when none
-    uint8_t flags;            // VTN_SLOT_IN_USE
+    uint8_t flags;            // VTN_SLOT_IN_USE, VTN_SLOT_LOGGED_IN
     pthread_t requestThread;  // ProcessRemoteRequest of this client
 };
 
 constexpr uint8_t VTN_SLOT_IN_USE = 0x01;
+constexpr uint8_t VTN_SLOT_LOGGED_IN = 0x02;  // the login was accepted: an event channel may bind
 constexpr int VTN_MAX_CLIENTS = 1;   // the table has one slot
 
 // Flags word bits.
@@ -81,8 +82,8 @@ void SvrReadTimeouts();
 int vtnmainthread(void* arg);
 // Blocks SIGINT and SIGTERM (taken later by one thread with sigwait) and ignores SIGPIPE.
 void BlockShutdownSignals();
-// Blocks SIGINT, SIGTERM and SIGPIPE in the calling thread (so in every thread started after it)
-// and starts the one thread that takes SIGINT and SIGTERM with sigwait and runs the shutdown.
+// Blocks SIGINT and SIGTERM in the calling thread (so in every thread started after it), ignores
+// SIGPIPE, and starts the one thread that takes SIGINT and SIGTERM with sigwait and runs the shutdown.
 void VTN_SET_ON_EXIT_HANDLER();
 void sig_handle(int sig);
 int Initialization();

@@ -69,7 +69,10 @@ int EventNotification(_VTN_LOG_EVENT* event, _VTN_CLIENT_INFO* originator)
                 }
             }
         }
-        std::lock_guard<std::mutex> push(gPushMutex);
+        // Nothing to send: no wait behind another thread's push.
+        std::unique_lock<std::mutex> push(gPushMutex, std::defer_lock);
+        if (count > 0)
+            push.lock();
         for (int i = 0; i < count; ++i) {
             // Not checked: the event stays in the log, where the client can read it.
             SendBufToRemote(socks[i], reinterpret_cast<char*>(&packet), sizeof(packet), SvrReplyTimeout(), nullptr);

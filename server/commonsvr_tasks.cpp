@@ -186,6 +186,8 @@ void CheckScheduledTasks(_TIME_RECORD now)
                 if (SameTask(old[k], task))
                     task.runStatus = old[k].runStatus;
             AddTaskToList(&task);
+            if (gSvrGlobal.tasks == nullptr)
+                break;   // out of memory: the list stays empty until the next rebuild
         }
         free(old);
     }

@@ -62,6 +62,19 @@ std::string Hex(const _CREATE_ARRAY_PARAMS_V2& p)
     return out;
 }
 
+// The server's stamp for a day at 14:05:09.
+int Stamp(unsigned year, unsigned month, unsigned day)
+{
+    _TIME_RECORD t{};
+    t.year = year;
+    t.month = month;
+    t.day = day;
+    t.hour = 14;
+    t.minute = 5;
+    t.second = 9;
+    return static_cast<int>(TimeRecordValue(t));
+}
+
 std::string Loc(int ch, int dev = 0, int controller = 0)
 {
     char t[80];
@@ -239,6 +252,7 @@ TEST(DamCreate, RefusedCreationsAreShownAndLoggedAsFailed)
         std::string notice, logged;
         std::vector<std::pair<uint32_t, uint32_t>> deletes;
         size_t requests;
+        std::set<uint32_t> unreadable = {};
     };
     const std::string l1 = Loc(0), l2 = Loc(1), l3 = Loc(2), l4 = Loc(3);
     const std::string raid01 = "Creating RAID 0/1 (Mirrored Striping) Array failed . ";
@@ -269,11 +283,17 @@ TEST(DamCreate, RefusedCreationsAreShownAndLoggedAsFailed)
          [](CDiskArray& a) { return a.CreateRAID01(false); }, raid01, raid01, {}, 1},
         {"RAID 0/1 two channels, second half: no mirror over it", 2, {1, 2, 3, 4}, {1},
          [](CDiskArray& a) { return a.CreateRAID01(false); }, raid01, raid01, {{100, 1}}, 2},
+        // A half that cannot be read back is no base for a mirror: it is removed and reported.
+        {"RAID 0/1 first half unreadable", 4, {1, 2, 3, 4}, {}, [](CDiskArray& a) { return a.CreateRAID01(true); },
+         raid01, raid01, {{100, 1}}, 1, {100}},
+        {"RAID 0/1 second half unreadable", 4, {1, 2, 3, 4}, {}, [](CDiskArray& a) { return a.CreateRAID01(true); },
+         raid01, raid01, {{101, 1}, {100, 1}}, 2, {101}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Bench b(c.channels);
         b.f.failCreate = c.failing;
+        b.f.unreadable = c.unreadable;
         CDiskArray a = b.With(c.members);
         EXPECT_EQ(c.make(a), 0u);
         EXPECT_EQ(a.GetID(), 0u);
@@ -417,14 +437,25 @@ TEST(DamLog, RecordStampAndLocalCopy)
 
     // A reply that is no date (a failed request, a zero word) gives the local time instead.
     const std::regex localTime(R"((0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01])/20\d\d ([01]\d|2[0-3]):[0-5]\d:[0-5]\d)");
-    for (int reply : {-1, 0, static_cast<int>(0xC0000008u)}) {
+    const int notDates[] = {-1, 0, static_cast<int>(0xC0000008u), Stamp(25, 2, 30), Stamp(25, 2, 29),
+                            Stamp(25, 4, 31)};
+    for (int reply : notDates) {
         b.f.saveLogResult = reply;
         d.SaveLog("Later.");
         EXPECT_TRUE(std::regex_match(gEventRows.back().time, localTime)) << reply << " " << gEventRows.back().time;
+        const _TIME_RECORD t = TimeRecordFromValue(static_cast<uint32_t>(reply));
+        char asStamp[48];
+        FormatText(asStamp, sizeof asStamp, "%02d/%02d/%d %02d:%02d:%02d", int(t.month), int(t.day), 2000 + int(t.year),
+                   int(t.hour), int(t.minute), int(t.second));
+        EXPECT_NE(gEventRows.back().time, asStamp);
     }
+    // A leap day is a date.
+    b.f.saveLogResult = Stamp(24, 2, 29);
+    d.SaveLog("Leap.");
+    EXPECT_EQ(gEventRows.back().time, "02/29/2024 14:05:09");
     const std::string local = ReadFileText(b.root.Path("/usr/bin/log_loacl.txt"));
     EXPECT_EQ(local.substr(0, 36), "I\t03/07/2025 14:05:09\tOne sentence.\n");
-    EXPECT_EQ(std::count(local.begin(), local.end(), '\n'), 5);
+    EXPECT_EQ(std::count(local.begin(), local.end(), '\n'), static_cast<long>(2 + std::size(notDates) + 1));
 }
 
 }  // namespace

@@ -93,6 +93,12 @@ TEST(DamLoad, AFailedLoadLeavesTheObjectAsItWas)
     member = 132u;
     EXPECT_STREQ(member.szName, "");
     EXPECT_EQ(member.GetDiskDescription(), 0);
+    // Loaded as an array it still takes its block size and members.
+    CDiskArray half;
+    half = 132u;
+    EXPECT_STREQ(half.szName, "");
+    EXPECT_EQ(half.GetBlockSize(), 6);
+    EXPECT_EQ(half.GetChildNum(), 2);
 
     // Reusing an object: the RAID 1/0 flag does not stick to the next array.
     t.f.unreadable.clear();
@@ -121,6 +127,32 @@ TEST(DamLoad, ThirdMemberOfARaid1IsASpareWhileItWorks)
     f.devices[3].u.disk.status = VTN_DISK_DISABLED;
     a = 10u;
     EXPECT_FALSE(a.HaveSpare());
+
+    // The driver may also list a dedicated spare in the slot after the two data members.
+    struct Case {
+        const char* what;
+        uint32_t spareStatus;
+        bool unreadable, expect;
+    } cases[] = {
+        {"working spare", 0, false, true},
+        {"disabled spare", VTN_DISK_DISABLED, false, false},
+        {"unreadable spare", 0, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDriver g;
+        g.Disk(1, 0, 0, 0, 80);
+        g.Disk(2, 0, 1, 0, 80);
+        g.Disk(3, 0, 2, 0, 80, "d", VTN_DISK_SPARE | c.spareStatus);
+        g.Array(10, "M", VTN_RAID1, {1, 2});
+        g.devices[10].u.array.members[2] = 3;
+        if (c.unreadable)
+            g.unreadable.insert(3);
+        CDiskArray m;
+        m = 10u;
+        EXPECT_EQ(m.HaveSpare(), c.expect);
+        EXPECT_EQ(m.GetChildNum(), 2);
+    }
 }
 
 TEST(DamLoad, StripedMirrorStatusCombinesTheHalvesBits)
@@ -641,6 +673,10 @@ TEST(DamCaps, OutOfRangeBytesAreClamped)
         {0, 40, 0, 12, "2048K", "1K", 1},
         {9, 3, 200, 0, nullptr, nullptr, 15},   // smallest above largest: nothing offered
         {7, 7, 15, 1, "64K", "64K", 15},
+        {20, 15, 4, 0, nullptr, nullptr, 4},   // smallest above largest, both beyond the codes
+        {13, 40, 15, 0, nullptr, nullptr, 15},  // no code that exists
+        {0, 0, 15, 0, nullptr, nullptr, 15},
+        {0, 3, 15, 3, "4K", "1K", 15},
     };
     for (const Case& c : cases) {
         FakeDriver f;

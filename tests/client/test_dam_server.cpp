@@ -213,6 +213,40 @@ TEST_F(DamServer, RefusedCreationIsShownAndLogged)
               std::string::npos);
 }
 
+TEST_F(DamServer, DedicatedSpareOfAMirrorIsSeenOnLoad)
+{
+    Start("sata4");   // 80 80 120 160 GB
+    const auto disks = Disks();
+    CDiskArray mirror;
+    mirror.AddMember(disks.at({0, 0}), -1);
+    mirror.AddMember(disks.at({1, 0}), -1);
+    mirror.SetName("Mirror", false);
+    const unsigned int id = mirror.CreateRAID1(false);
+    ASSERT_NE(id, 0u);
+    CDiskArray before;
+    before = id;
+    EXPECT_FALSE(before.HaveSpare());
+
+    CDiskArray spare;
+    spare.AddMember(disks.at({2, 0}), -1);
+    EXPECT_EQ(spare.EditArraySpare(id), 1);
+    EXPECT_EQ(gEventRows.back().text,
+              "Add spare disk (Location : Controller 1, Channel 3, Device 1) to spare pool succeeded.  ");
+    CDiskArray back;
+    back = id;
+    EXPECT_TRUE(back.HaveSpare());
+    EXPECT_EQ(back.GetChildNum(), 2);
+    char type[32];
+    back.GetArrayType(type, sizeof type);
+    EXPECT_STREQ(type, "RAID 1");
+    EXPECT_EQ(back.Delete(true), 1);
+    EXPECT_TRUE(gShownBoxes.empty());
+
+    const std::string log = ServerLog();
+    for (const EventRow& row : gEventRows)
+        EXPECT_NE(log.find("\t" + row.text + "\n"), std::string::npos) << row.text;
+}
+
 TEST_F(DamServer, TwoChannelControllerBuildsSparesAndMirroredStripes)
 {
     // The first disk is the machine's boot disk; put a plain one in its place.

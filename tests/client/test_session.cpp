@@ -141,7 +141,7 @@ protected:
 
 TEST_F(Session, LoginTable)
 {
-    enum Peer { Server, ClosedPort, AcceptClose, SilentPeer, Refusing };
+    enum Peer { Server, ClosedPort, AcceptClose, SilentPeer, Refusing, NoNotice };
     struct Case {
         const char* what;
         Peer peer;
@@ -157,6 +157,7 @@ TEST_F(Session, LoginTable)
         {"peer accepts and closes", AcceptClose, "RAID", "wqx", int(VTN_LOGIN_HANDSHAKE), true},
         {"peer never greets", SilentPeer, "RAID", "wqx", int(VTN_RECV_TIMEOUT), true},
         {"peer answers a positive word", Refusing, "RAID", "wqx", int(VTN_LOGIN_HANDSHAKE), true},
+        {"accepted, but the notice never comes", NoNotice, "RAID", "wqx", int(VTN_LOGIN_HANDSHAKE), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,6 +173,10 @@ TEST_F(Session, LoginTable)
         }
         if (c.peer == Refusing)
             fake = std::make_unique<FakePeer>(FakePeer::AnswerLogin, 5);
+        if (c.peer == NoNotice) {
+            fake = std::make_unique<FakePeer>(FakePeer::AnswerLogin, 0);
+            SetClientWaitSeconds(1);
+        }
         if (fake)
             port = fake->Port();
 

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -291,6 +294,147 @@ TEST_F(PeerSlot, BadRepliesDropTheConnection)
     }
 }
 
+// Every management request: its group, code, length and index or action byte, as sent.
+TEST_F(PeerSlot, ManagementRequestsOnTheWire)
+{
+    _CS_SERVER_INFO si{};
+    _CS_ALTERABLE_SERVER_PARAM sp{};
+    _VTN_USER_INFO u{};
+    _VTN_LOG_EVENT ev{};
+    _VTN_SMTP_SERVER_INFO smtp{};
+    _VTN_MAIL_RECIPIENT_INFO mr{};
+    _VTN_TASK_INFO task{};
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        uint32_t group;
+        uint32_t code;
+        uint32_t length;
+        bool data;          // answered by a data reply of the request's length
+        size_t fieldAt;     // index (u32) or action (u8) offset, 0 when none
+        uint32_t field;
+    } cases[] = {
+        {"server information", [&] { return cs_vtn_get_server_info(0, &si); }, 0x100, 0x102, 228, true, 0, 0},
+        {"server parameters", [&] { return cs_vtn_get_server_param(0, &sp); }, 0x100, 0x104, 36, true, 0, 0},
+        {"set server parameters", [&] { return cs_vtn_set_server_param(0, &sp); }, 0x100, 0x105, 36, false, 0, 0},
+        {"reboot", [&] { return cs_vtn_reboot_server(0); }, 0x100, 0x101, 24, false, 0, 0},
+        {"current user", [&] { return cs_vtn_get_current_user(0, &u); }, 0x400, 0x404, 300, true, 0, 0},
+        {"enumerate users", [&] { return cs_vtn_enum_user(0, &u, 5); }, 0x400, 0x401, 300, true, 296, 5},
+        {"change a user", [&] { return cs_vtn_set_user(0, &u, VTN_USER_DELETE); }, 0x400, 0x403, 300, false, 296,
+         VTN_USER_DELETE},
+        {"enumerate events", [&] { return cs_vtn_enum_event(0, &ev, 9); }, 0x300, 0x301, 588, true, 584, 9},
+        {"save an event", [&] { return cs_vtn_save_log_event(0, &ev); }, 0x300, 0x303, 588, false, 0, 0},
+        {"clear events", [&] { return cs_vtn_clear_event_log(0); }, 0x300, 0x304, 24, false, 0, 0},
+        {"mail server", [&] { return cs_vtn_get_smtp_server(0, &smtp); }, 0x200, 0x201, 284, true, 0, 0},
+        {"store mail server", [&] { return cs_vtn_set_smtp_server(0, &smtp); }, 0x200, 0x202, 284, false, 0, 0},
+        {"enumerate recipients", [&] { return cs_vtn_enum_mail_recipient(0, &mr, 2); }, 0x200, 0x203, 160, true,
+         156, 2},
+        {"change a recipient", [&] { return cs_vtn_set_mail_recipients(0, &mr, VTN_RECIPIENT_SET_NAME); }, 0x200,
+         0x205, 160, false, 156, VTN_RECIPIENT_SET_NAME},
+        {"test mail", [&] { return cs_vtn_test_mail(0, &mr); }, 0x200, 0x206, 156, false, 0, 0},
+        {"enumerate tasks", [&] { return cs_vtn_enum_tasks(0, &task, 4); }, 0x600, 0x601, 272, true, 268, 4},
+        {"change a task", [&] { return cs_vtn_set_task(0, &task, VTN_TASK_ACTION_MODIFY); }, 0x600, 0x602, 272,
+         false, 268, VTN_TASK_ACTION_MODIFY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.data) {
+            std::string r(c.length, '\0');
+            FillPacketHead(reinterpret_cast<_Packet_Head*>(r.data()), c.length, VTN_PACKET_REPLY, c.group, c.code);
+            Push(r.data(), r.size());
+        } else {
+            PushStatus(0);
+        }
+        EXPECT_EQ(c.call(), 0);
+        std::string sent = Sent();
+        ASSERT_EQ(sent.size(), c.length);
+        EXPECT_EQ(U32(sent, 0), c.length);
+        EXPECT_EQ(sent.substr(4, 8), "vtn_stor");
+        EXPECT_EQ(sent[12], VTN_PACKET_REQUEST);
+        EXPECT_EQ(U32(sent, 16), c.group);
+        EXPECT_EQ(U32(sent, 20), c.code);
+        if (c.fieldAt != 0) {
+            EXPECT_EQ(c.data ? U32(sent, c.fieldAt) : uint32_t(uint8_t(sent[c.fieldAt])), c.field);
+        }
+        EXPECT_EQ(Unread(), "");
+    }
+    EXPECT_EQ(gLost, 0);
+}
+
+// Text fields of data replies end inside their fields, whatever the server sent.
+TEST_F(PeerSlot, ReplyTextsEndInsideTheirFields)
+{
+    _CS_SERVER_INFO si;
+    _VTN_SMTP_SERVER_INFO smtp;
+    _VTN_MAIL_RECIPIENT_INFO mr;
+    _VTN_TASK_INFO task;
+    _VTN_USER_INFO user;
+    _VTN_LOG_EVENT ev;
+    struct Field {
+        const char* text;
+        size_t size;
+    };
+    struct Case {
+        const char* what;
+        uint32_t length;
+        std::function<int()> call;
+        std::vector<Field> fields;
+    } cases[] = {
+        {"server information", 228, [&] { return cs_vtn_get_server_info(0, &si); },
+         {{si.osName, sizeof(si.osName)}, {si.hostName, sizeof(si.hostName)}, {si.osVersion, sizeof(si.osVersion)}}},
+        {"mail server", 284, [&] { return cs_vtn_get_smtp_server(0, &smtp); },
+         {{smtp.host, sizeof(smtp.host)}, {smtp.sender, sizeof(smtp.sender)}}},
+        {"recipient", 160, [&] { return cs_vtn_enum_mail_recipient(0, &mr, 0); },
+         {{mr.address, sizeof(mr.address)}, {mr.name, sizeof(mr.name)}}},
+        {"task", 272, [&] { return cs_vtn_enum_tasks(0, &task, 0); },
+         {{task.name, sizeof(task.name)}, {task.creator, sizeof(task.creator)},
+          {task.arrayName, sizeof(task.arrayName)}}},
+        {"user", 300, [&] { return cs_vtn_enum_user(0, &user, 0); },
+         {{user.name, sizeof(user.name)}, {user.description, sizeof(user.description)}}},
+        {"event", 588, [&] { return cs_vtn_enum_event(0, &ev, 0); }, {{ev.text, sizeof(ev.text)}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string r(c.length, 'A');
+        FillPacketHead(reinterpret_cast<_Packet_Head*>(r.data()), c.length, VTN_PACKET_REPLY, 0, 0);
+        Push(r.data(), r.size());
+        ASSERT_EQ(c.call(), 0);
+        for (const Field& f : c.fields)
+            EXPECT_EQ(strnlen(f.text, f.size), f.size - 1);
+        Sent();
+    }
+    EXPECT_EQ(gLost, 0);
+}
+
+// A command request takes only a whole status packet; anything else drops the connection.
+TEST_F(PeerSlot, CommandRequestTakesOnlyAStatus)
+{
+    struct Case {
+        const char* what;
+        uint8_t type;
+        uint32_t length;
+        size_t bytes;  // how many of them arrive before the peer closes
+    } cases[] = {
+        {"data reply", VTN_PACKET_REPLY, 28, 28},
+        {"notice", VTN_PACKET_NOTICE, 28, 28},
+        {"status of the wrong length", VTN_PACKET_STATUS, 24, 24},
+        {"status cut short", VTN_PACKET_STATUS, 28, 26},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        _Packet_Error e;
+        FillPacketHead(&e.head, c.length, c.type, 0, 0);
+        e.status = 0;
+        Push(&e, c.bytes);
+        shutdown(fds_[1], SHUT_WR);
+        EXPECT_EQ(cs_vtn_clear_event_log(0), -1);
+        EXPECT_EQ(gLost, 1);
+        EXPECT_EQ(gConnections[0].flags, 0);
+    }
+}
+
 TEST_F(PeerSlot, DriverReplyOutsideItsFrameDropsTheConnection)
 {
     struct Case {
@@ -556,6 +700,81 @@ TEST_F(PeerSlot, EventChannelTakesWholeEventsOnly)
     EXPECT_EQ(cs_vtn_get_log_event(0, &got), -1);
     EXPECT_EQ(gLost, 1);
     EXPECT_EQ(gConnections[0].flags, 0);
+}
+
+// The event channel's bind, its switch-off and the logout, byte for byte; switching the channel
+// on again closes the earlier connection.
+TEST_F(PeerSlot, EventChannelAndLogoutPackets)
+{
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t len = sizeof(a);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    gConnections[0].eventPort = ntohs(a.sin_port);
+    gConnections[0].clientIndex = 3;
+
+    // Reads a whole bind packet from an accepted event connection.
+    auto readBind = [](int fd) {
+        std::string got(28, '\0');
+        size_t have = 0;
+        while (have < got.size()) {
+            ssize_t n = recv(fd, got.data() + have, got.size() - have, 0);
+            if (n <= 0)
+                break;
+            have += size_t(n);
+        }
+        got.resize(have);
+        return got;
+    };
+    int accepted[2] = {-1, -1};
+    for (int& fd : accepted) {
+        ASSERT_EQ(cs_vtn_enable_event_notify(0, 1), 0);
+        EXPECT_GE(gConnections[0].eventSocket, 0);
+        fd = accept(listener, nullptr, nullptr);
+        ASSERT_GE(fd, 0);
+        std::string bindPacket = readBind(fd);
+        ASSERT_EQ(bindPacket.size(), 28u);
+        EXPECT_EQ(U32(bindPacket, 0), 28u);
+        EXPECT_EQ(bindPacket.substr(4, 8), "vtn_stor");
+        EXPECT_EQ(bindPacket[12], 1);
+        EXPECT_EQ(U32(bindPacket, 16), 0u);
+        EXPECT_EQ(U32(bindPacket, 20), 0u);
+        EXPECT_EQ(U32(bindPacket, 24), uint32_t(gConnections[0].eventPort) | (3u << 16));
+    }
+    char c;
+    EXPECT_EQ(recv(accepted[0], &c, 1, 0), 0) << "the first channel is closed";
+    EXPECT_EQ(Sent(), "") << "the bind goes on the event connection only";
+
+    PushStatus(0);
+    EXPECT_EQ(cs_vtn_enable_event_notify(0, 0), 0);
+    EXPECT_EQ(gConnections[0].eventSocket, -1);
+    EXPECT_EQ(recv(accepted[1], &c, 1, 0), 0) << "switched off: the channel is closed";
+    std::string off = Sent();
+    ASSERT_EQ(off.size(), 24u);
+    EXPECT_EQ(U32(off, 0), 24u);
+    EXPECT_EQ(off[12], 1);
+    EXPECT_EQ(U32(off, 16), 0x300u);
+    EXPECT_EQ(U32(off, 20), 0x305u);
+
+    EXPECT_EQ(cs_vtn_disconnect_system(0), 0);
+    std::string logout = Sent();
+    ASSERT_EQ(logout.size(), 24u);
+    EXPECT_EQ(U32(logout, 0), 24u);
+    EXPECT_EQ(logout.substr(4, 8), "vtn_stor");
+    EXPECT_EQ(logout[12], 1);
+    EXPECT_EQ(U32(logout, 16), 0x500u);
+    EXPECT_EQ(U32(logout, 20), 0u);
+    EXPECT_EQ(gConnections[0].flags, 0);
+    EXPECT_EQ(gConnections[0].commandSocket, -1);
+    EXPECT_EQ(gLost, 0) << "a disconnect runs no callback";
+    for (int fd : accepted)
+        close(fd);
+    close(listener);
 }
 
 TEST_F(PeerSlot, InitForgetsConnectionsWithoutClosing)

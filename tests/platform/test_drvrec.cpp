@@ -138,6 +138,18 @@ TEST_F(DeviceRecords, ArrayFieldsSitWhereReadersLookInBothGenerations)
     EXPECT_EQ(U32(v2_, 4), U32(old_, 4));
 }
 
+TEST_F(DeviceRecords, DiskOfNoArrayHasNoParentInBothGenerations)
+{
+    Both(3);   // demo: a free disk on controller 0
+    EXPECT_EQ(VTN_DEVICE_DISK, v2_[0]);
+    EXPECT_EQ(VTN_ID_NONE, U32(v2_, 12));
+    EXPECT_EQ(VTN_ID_NONE, U32(old_, 8));
+    Both(8);   // demo: the pool spare
+    EXPECT_EQ(VTN_DISK_SPARE, U32(v2_, 24));
+    EXPECT_EQ(VTN_ID_NONE, U32(v2_, 12));
+    EXPECT_EQ(VTN_ID_NONE, U32(old_, 8));
+}
+
 TEST_F(DeviceRecords, ControllerChannelAndEventRecords)
 {
     uint8_t c[76];

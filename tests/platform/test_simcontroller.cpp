@@ -441,7 +441,7 @@ TEST_F(SimController, ZeroBuildCompletesOrIsAbortedWithTheArray)
     EXPECT_STREQ("Parity", ev[0].u.name);
     EXPECT_FALSE(Exists(p));
     EXPECT_EQ((std::vector<uint32_t>{1, 2, 3, 4}), TopLevel());
-    EXPECT_EQ(0u, Info(1).parent);
+    EXPECT_EQ(VTN_ID_NONE, Info(1).parent);
 }
 
 TEST_F(SimController, NoBuildStartsNothing)
@@ -535,11 +535,122 @@ TEST_F(SimController, MemberFailureIsTakenOverByTheDedicatedElseTheSmallestPoolS
                   std::vector<uint32_t>(a.u.array.members, a.u.array.members + a.u.array.memberCount));
         EXPECT_EQ(VTN_ARRAY_NEED_REBUILD | VTN_ARRAY_REBUILDING, a.u.array.status & 0xF) << c.what;
         EXPECT_EQ(0u, Info(c.expectedSpare).u.disk.status & VTN_DISK_SPARE);
-        EXPECT_EQ(0u, Info(2).parent) << "the failed disk is free again";
+        EXPECT_EQ(VTN_ID_NONE, Info(2).parent) << "the failed disk is free again";
         EXPECT_EQ(VTN_DISK_DISABLED, Info(2).u.disk.status);
 
         VtnSimAdvanceTime(Seconds(80 * GB) + 1);
         EXPECT_EQ((std::vector<Ev>{{VTN_EVENT_REBUILD_COMPLETED, m}}), Events());
+        EXPECT_EQ(0u, Status(m) & 0xF) << c.what;
+    }
+}
+
+TEST_F(SimController, MirrorOfStripesTakesASpareForTheFailedDiskOfAHalf)
+{
+    // sata8: 80, 80, 120, 160, 80, 80, 120, 250 GB. Halves {1, 2} and {5, 6}: one disk of a half
+    // must hold 80 GB.
+    struct Case {
+        const char* what;
+        uint32_t pool;        // 0: none
+        uint32_t dedicated;   // 0: none
+        uint64_t dedicatedGb; // size the dedicated disk is given first (0: as it is)
+        bool dedicatedOk;
+        uint32_t expectedSpare;   // 0: nothing takes over
+    };
+    const Case cases[] = {
+        {"dedicated spare", 4, 3, 0, true, 3},
+        {"pool spare", 4, 0, 0, false, 4},
+        {"dedicated spare too small, pool takes over", 4, 3, 40, false, 4},
+        {"no spare", 0, 0, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        Init("sata8");
+        if (c.dedicatedGb)
+            Edit([&](vtnsim::Model& m) { m.FindDisk(c.dedicated)->capacity = c.dedicatedGb * GB; });
+        const uint32_t a = Create(VTN_RAID0, {1, 2}, 7, 0, "RAID_0_0");
+        const uint32_t b = Create(VTN_RAID0, {5, 6}, 7, 0, "RAID_0_1");
+        const uint32_t m = Create(VTN_RAID1, {a, b}, 7, 0, "Both");
+        ASSERT_NE(0u, m) << c.what;
+        if (c.pool) {
+            ASSERT_EQ(0, CallWords(VTN_CTL_ADD_SPARE_DISK, Words(c.pool))) << c.what;
+        }
+        if (c.dedicated) {
+            EXPECT_EQ(c.dedicatedOk ? 0 : -1, CallWords(VTN_CTL_ADD_DEDICATED_SPARE, Words(m, c.dedicated)))
+                << c.what;
+            if (c.dedicatedOk) {
+                EXPECT_EQ(c.dedicated, Info(m).u.array.members[2]) << c.what;
+            }
+        }
+        RawEvents();
+        std::string msg;
+        ASSERT_TRUE(VtnSimFail(5, &msg)) << msg;
+        if (c.expectedSpare == 0) {
+            EXPECT_EQ((std::vector<Ev>{{VTN_EVENT_MEMBER_FAILED, 5}}), Events()) << c.what;
+            EXPECT_EQ(VTN_ARRAY_DISABLED, Status(b) & 0x9) << c.what;
+            EXPECT_EQ(VTN_ARRAY_BROKEN, Status(m) & 0xF) << c.what;
+            continue;
+        }
+        EXPECT_EQ((std::vector<Ev>{{VTN_EVENT_MEMBER_FAILED, 5},
+                                   {VTN_EVENT_SPARE_TOOK_OVER, c.expectedSpare},
+                                   {VTN_EVENT_REBUILD_STARTED, m}}),
+                  Events())
+            << c.what;
+        EXPECT_EQ(b, Info(c.expectedSpare).parent) << c.what << ": the spare sits in the half";
+        EXPECT_EQ(0u, Info(c.expectedSpare).u.disk.status) << c.what;
+        EXPECT_EQ(0u, Status(b) & 0x9) << c.what;
+        EXPECT_EQ(VTN_ARRAY_NEED_REBUILD | VTN_ARRAY_REBUILDING, Status(m) & 0xF) << c.what;
+        EXPECT_EQ(VTN_ID_NONE, Info(5).parent) << c.what;
+        VtnSimAdvanceTime(Seconds(160 * GB) + 1);
+        EXPECT_EQ((std::vector<Ev>{{VTN_EVENT_REBUILD_COMPLETED, m}}), Events()) << c.what;
+        EXPECT_EQ(0u, Status(m) & 0xF) << c.what;
+    }
+}
+
+TEST_F(SimController, AddDiskTakesAFreeDiskOrAPoolSpare)
+{
+    // sata4: mirror over disks 1 and 2 (80 GB); disk 3 (120 GB) and 4 (160 GB) outside it.
+    struct Case {
+        const char* what;
+        bool poolSpare;
+        bool diskFailed;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"free disk", false, false, true},
+        {"pool spare added after the failure", true, false, true},
+        {"failed disk", false, true, false},
+    };
+    for (const Case& c : cases) {
+        Init("sata4");
+        const uint32_t m = Create(VTN_RAID1, {1, 2}, 0, 0, "M");
+        std::string msg;
+        ASSERT_TRUE(VtnSimFail(2, &msg)) << msg;
+        if (c.poolSpare) {
+            ASSERT_EQ(0, CallWords(VTN_CTL_ADD_SPARE_DISK, Words(3))) << c.what;
+        }
+        if (c.diskFailed) {
+            ASSERT_TRUE(VtnSimFail(3, &msg)) << msg;
+        }
+        EXPECT_EQ(c.ok ? 0 : -1, CallWords(VTN_CTL_ADD_DISK_TO_ARRAY, Words(m, 3))) << c.what;
+        if (!c.ok) {
+            EXPECT_EQ(VTN_ARRAY_BROKEN, Status(m) & 0xF) << c.what;
+            continue;
+        }
+        EXPECT_EQ(m, Info(3).parent) << c.what;
+        EXPECT_EQ(0u, Info(3).u.disk.status) << c.what << ": no longer a spare";
+        EXPECT_EQ(VTN_ARRAY_NEED_REBUILD, Status(m) & 0xF) << c.what;
+        EXPECT_FALSE(Contains(TopLevel(), 3)) << c.what;
+
+        // State 1 on a mirror that needs it starts duplicating: 0x4 without 0x2, flag 1.
+        RawEvents();
+        ASSERT_TRUE(SetState(m, VTN_STATE_START_REBUILD)) << c.what;
+        EXPECT_EQ(VTN_ARRAY_REBUILDING, Status(m) & 0xF) << c.what;
+        VtnSimAdvanceTime(Seconds(80 * GB) + 1);
+        const auto ev = RawEvents();
+        ASSERT_EQ(2u, ev.size()) << c.what;
+        EXPECT_EQ(VTN_EVENT_REBUILD_STARTED, ev[0].kind);
+        EXPECT_EQ(1, ev[0].u.duplicate) << c.what;
+        EXPECT_EQ(VTN_EVENT_REBUILD_COMPLETED, ev[1].kind);
+        EXPECT_EQ(1, ev[1].u.duplicate) << c.what;
         EXPECT_EQ(0u, Status(m) & 0xF) << c.what;
     }
 }
@@ -651,7 +762,7 @@ TEST_F(SimController, RunningOperationEndsWhenItsArrayFails)
             EXPECT_EQ(1, ev.back().u.duplicate);
         } else {
             EXPECT_STREQ("Busy", ev.back().u.name);
-            EXPECT_EQ(0u, Info(1).parent) << "the members are free again";
+            EXPECT_EQ(VTN_ID_NONE, Info(1).parent) << "the members are free again";
         }
     }
 }
@@ -665,6 +776,8 @@ TEST_F(SimController, StripedMirrorsLosingBothDisksOfOnePair)
     ASSERT_EQ(2, o.u.array.memberCount);
     const uint32_t pair0 = o.u.array.members[0], pair1 = o.u.array.members[1];
     EXPECT_EQ(VTN_RAID1, Info(pair0).u.array.raidType);
+    EXPECT_EQ(7, Info(pair0).u.array.blockCode) << "the block size is read from the pairs";
+    EXPECT_EQ(7, o.u.array.blockCode);
     EXPECT_EQ(outer, Info(pair0).parent);
     EXPECT_EQ(pair0, Info(1).parent);
     EXPECT_EQ(pair1, Info(4).parent);
@@ -702,7 +815,7 @@ TEST_F(SimController, FailuresOfDisksOutsideArraysAndOfDedicatedSpares)
     ASSERT_TRUE(VtnSimPull(4, &msg)) << msg;
     EXPECT_EQ((std::vector<Ev>{{VTN_EVENT_MEMBER_FAILED, 3}, {VTN_EVENT_DEVICE_FAILED, 4}}), Events());
     EXPECT_EQ(VTN_ID_NONE, Info(m).u.array.members[2]) << "the failed spare left its slot";
-    EXPECT_EQ(0u, Info(3).parent);
+    EXPECT_EQ(VTN_ID_NONE, Info(3).parent);
     EXPECT_FALSE(Exists(4)) << "a pulled free disk is gone";
     EXPECT_FALSE(VtnSimFail(m, &msg)) << "arrays do not fail by hand";
     EXPECT_FALSE(VtnSimFail(4, &msg));
@@ -879,6 +992,16 @@ TEST_F(SimController, EventQueueIsBounded)
     ASSERT_EQ(vtnsim::kMaxEvents, ev.size());
     EXPECT_EQ(5u, ev.front().device) << "the oldest were dropped";
     EXPECT_EQ(99, ev.front().kind);
+
+    // A state written by hand with more events than the queue holds keeps the newest.
+    vtnsim::Model m;
+    ASSERT_TRUE(m.LoadPreset("sata4"));
+    nlohmann::json j = m.ToJson();
+    for (size_t i = 0; i < vtnsim::kMaxEvents + 7; ++i)
+        j["events"].push_back({{"device", i}, {"kind", 2}});
+    ASSERT_TRUE(m.FromJson(j, &msg)) << msg;
+    ASSERT_EQ(vtnsim::kMaxEvents, m.events.size());
+    EXPECT_EQ(7u, m.events.front().device);
 }
 
 }  // namespace

@@ -24,6 +24,10 @@ constexpr uint32_t kHalf1 = 51;
 constexpr uint32_t kParity = 60;         // RAID 5
 constexpr uint32_t kNameless = 70;       // RAID 1 whose name is empty
 constexpr uint32_t kGone = 999;          // no such device
+// Records the driver gives as they are: kWide claims 200 members, 8 of them listed.
+constexpr uint32_t kWide = 90;
+constexpr uint32_t kWideLast = 91;       // the eighth member of kWide
+constexpr uint32_t kNotListed = 92;      // names kWide as parent, but is none of its members
 
 class EventsTest : public ::testing::Test {
 protected:
@@ -54,6 +58,10 @@ protected:
         sim.AddDisk(18, 3, 3, 0, "NONAME01");
         sim.AddDisk(19, 3, 3, 1, "NONAME02");
         sim.AddArray(kNameless, "", VTN_RAID1, {18, 19});
+        using modelpeer::Topology;
+        sim.GiveRecord(kWide, Topology::ArrayRecord("Wide", VTN_RAID0, 200, {1, 3, 4, 5, 6, 7, 8, kWideLast}));
+        sim.GiveRecord(kWideLast, Topology::ArrayRecord("Last", VTN_RAID1, 0, {}, kWide));
+        sim.GiveRecord(kNotListed, Topology::ArrayRecord("Stray", VTN_RAID1, 0, {}, kWide));
     }
 
     static _VTN_EVENT Event(uint8_t kind, uint32_t device, uint8_t duplicate = 0, const char* name = nullptr)
@@ -110,6 +118,8 @@ TEST_F(EventsTest, EveryKindToItsSeverityAndText)
         {12, kParity, 0, nullptr, 'I', "Array 'Parity' verifying completed."},
         {12, kMemberDisk, 0, nullptr, 0, nullptr},
         {13, kHalf1, 0, nullptr, 'I', "Array 'Member 1 of Mirror01' initializing started."},
+        {13, kWideLast, 0, nullptr, 'I', "Array 'Member 8 of Wide' initializing started."},
+        {13, kNotListed, 0, nullptr, 'I', "Array '' initializing started."},   // the count is not trusted
         {14, kGone, 0, "Vanished", 'W', "Array 'Vanished' initializing aborted, the array is deleted."},
         {15, kGone, 0, name32.c_str(), 'W',
          "Array 'NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN' initializing failed, the array is deleted."},

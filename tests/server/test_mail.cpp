@@ -9,8 +9,10 @@
 #include <dirent.h>
 #include <pthread.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "commonsvr.h"
@@ -165,6 +167,145 @@ TEST_F(MailFileTest, SmtpRecord)
     // A short file is not a record.
     ASSERT_TRUE(WriteFileText(root.Path("/etc/vtnmailset.dat"), "short"));
     EXPECT_EQ(cs_vtn_get_smtp_server(0, &back), VTN_FAILURE);
+}
+
+// ---- the mail requests through the dispatcher ----
+
+template <typename T>
+std::vector<uint8_t> Bytes(const T& record)
+{
+    std::vector<uint8_t> bytes(sizeof(record));
+    memcpy(bytes.data(), &record, sizeof(record));
+    return bytes;
+}
+
+std::vector<uint8_t> SmtpRequest(const _VTN_SMTP_SERVER_INFO& smtp)
+{
+    _VTN_REQ_SMTP req{};
+    req.smtp = smtp;
+    return Bytes(req);
+}
+
+std::vector<uint8_t> RecipientChange(const _VTN_MAIL_RECIPIENT_INFO& r, uint8_t action)
+{
+    _VTN_REQ_SET_RECIPIENT req{};
+    req.recipient = r;
+    req.action = action;
+    return Bytes(req);
+}
+
+std::vector<uint8_t> RecipientAt(uint32_t index)
+{
+    _VTN_REQ_ENUM_RECIPIENT req{};
+    req.index = index;
+    return Bytes(req);
+}
+
+std::vector<uint8_t> TestMailTo(const _VTN_MAIL_RECIPIENT_INFO& r)
+{
+    _VTN_REQ_RECIPIENT req{};
+    req.recipient = r;
+    return Bytes(req);
+}
+
+class MailRequestsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        slot.commandSocket = sv[0];
+        slot.eventSocket = -1;
+        slot.flags = VTN_SLOT_IN_USE;
+        CopyText(slot.ip, "127.0.0.1");
+        CopyText(slot.user.name, "RAID");
+        slot.user.rights = VTN_RIGHTS_ALL;
+        peer = sv[1];
+        gSvrGlobal.flags.store(0);
+    }
+    void TearDown() override
+    {
+        close(slot.commandSocket);
+        close(peer);
+        gSvrGlobal.flags.store(0);
+    }
+
+    // Sends one request; the status word of the answer, or 0 for a data reply of the request's length.
+    uint32_t Send(std::vector<uint8_t> packet, uint32_t code, bool* data)
+    {
+        FillPacketHead(reinterpret_cast<_Packet_Head*>(packet.data()), static_cast<uint32_t>(packet.size()),
+                       VTN_PACKET_REQUEST, VTN_GROUP_MAIL, code);
+        ProcessUserCommand(&slot, reinterpret_cast<char*>(packet.data()));
+        _Packet_Head head{};
+        EXPECT_EQ(recv(peer, &head, sizeof(head), MSG_WAITALL), static_cast<ssize_t>(sizeof(head)));
+        std::vector<uint8_t> rest(head.length > sizeof(head) ? head.length - sizeof(head) : 0);
+        if (!rest.empty()) {
+            EXPECT_EQ(recv(peer, rest.data(), rest.size(), MSG_WAITALL), static_cast<ssize_t>(rest.size()));
+        }
+        *data = head.type == VTN_PACKET_REPLY;
+        if (*data) {
+            EXPECT_EQ(head.length, packet.size());
+            return VTN_SUCCESS;
+        }
+        uint32_t status = 0;
+        EXPECT_EQ(head.type, VTN_PACKET_STATUS);
+        if (rest.size() >= 4)
+            memcpy(&status, rest.data(), 4);
+        return status;
+    }
+
+    TempRoot root;
+    _VTN_CLIENT_INFO slot{};
+    int peer = -1;
+};
+
+TEST_F(MailRequestsTest, StatusWordsAndTheReloadMark)
+{
+    const int closedPort = FreeTcpPort();   // nothing listens: a test mail cannot connect
+    _VTN_SMTP_SERVER_INFO badSender = Smtp(closedPort);
+    CopyText(badSender.sender, "raid@example.com\r\nRCPT TO:<x@example.com>");
+    _VTN_MAIL_RECIPIENT_INFO alice = Recipient("a@example.com", "Alice", VTN_MAIL_ERROR);
+    _VTN_MAIL_RECIPIENT_INFO noNul = Recipient("", "No end", 0);
+    memset(noNul.address, 'a', sizeof(noNul.address));
+
+    const struct {
+        const char* what;
+        uint32_t code;
+        std::vector<uint8_t> packet;
+        bool data;         // a data reply rather than a status
+        uint32_t status;
+        bool reload;       // the mail monitor is told to reload
+    } steps[] = {
+        {"get, no settings file", VTN_CODE_GET_SMTP, SmtpRequest({}), false, VTN_FILE_MISSING, false},
+        {"set", VTN_CODE_SET_SMTP, SmtpRequest(Smtp(closedPort)), false, VTN_SUCCESS, true},
+        {"set, a line break in the sender", VTN_CODE_SET_SMTP, SmtpRequest(badSender), false, VTN_FAILURE, false},
+        {"get", VTN_CODE_GET_SMTP, SmtpRequest({}), true, VTN_SUCCESS, true},
+        {"add", VTN_CODE_SET_RECIPIENT, RecipientChange(alice, VTN_RECIPIENT_ADD), false, VTN_SUCCESS, true},
+        {"add again", VTN_CODE_SET_RECIPIENT, RecipientChange(alice, VTN_RECIPIENT_ADD), false, VTN_RECIPIENT_EXISTS,
+         false},
+        {"add, '<' in the name", VTN_CODE_SET_RECIPIENT,
+         RecipientChange(Recipient("b@example.com", "B<", 0), VTN_RECIPIENT_ADD), false, VTN_FAILURE, false},
+        {"an unknown action", VTN_CODE_SET_RECIPIENT, RecipientChange(alice, 9), false, VTN_FAILURE, false},
+        {"the first recipient", VTN_CODE_ENUM_RECIPIENT, RecipientAt(0), true, VTN_SUCCESS, false},
+        {"past the last recipient", VTN_CODE_ENUM_RECIPIENT, RecipientAt(1), false, VTN_NO_MORE_ENTRIES, false},
+        {"an index past 0x7FFFFFFF", VTN_CODE_ENUM_RECIPIENT, RecipientAt(0x80000000u), false, VTN_NO_MORE_ENTRIES,
+         false},
+        {"test mail, '>' in the address", VTN_CODE_TEST_MAIL, TestMailTo(Recipient("a@example.com>", "A", 0)), false,
+         VTN_FAILURE, false},
+        {"test mail, an address that fills its field", VTN_CODE_TEST_MAIL, TestMailTo(noNul), false,
+         VTN_CANNOT_CONNECT, false},
+        {"delete", VTN_CODE_SET_RECIPIENT, RecipientChange(alice, VTN_RECIPIENT_DELETE), false, VTN_SUCCESS, true},
+        {"delete again", VTN_CODE_SET_RECIPIENT, RecipientChange(alice, VTN_RECIPIENT_DELETE), false, VTN_NOT_FOUND,
+         false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        gSvrGlobal.flags.store(0);
+        bool data = false;
+        EXPECT_EQ(Send(step.packet, step.code, &data), step.status);
+        EXPECT_EQ(data, step.data);
+        EXPECT_EQ(TestSvrFlag(VTN_FLAG_RELOAD_MAIL), step.reload);
+    }
 }
 
 // ---- a real SMTP server ----
@@ -366,9 +507,73 @@ TEST_F(SmtpSinkTest, NotificationOffFromTheStart)
     EXPECT_TRUE(Mails().empty());
 }
 
+TEST_F(SmtpSinkTest, AReloadKeepsOrDropsTheRecipients)
+{
+    _VTN_SMTP_SERVER_INFO smtp = Smtp(port);
+    ASSERT_EQ(cs_vtn_set_smtp_server(0, &smtp), VTN_SUCCESS);
+    _VTN_MAIL_RECIPIENT_INFO a = Recipient("a@example.com", "Alice", VTN_MAIL_ERROR);
+    ASSERT_EQ(cs_vtn_set_mail_recipients(0, &a, VTN_RECIPIENT_ADD), VTN_SUCCESS);
+    VtnMailMonitorState state{};
+    gSvrGlobal.flags.store(VTN_FLAG_RELOAD_MAIL | VTN_FLAG_NEW_EVENT);
+    ASSERT_EQ(MailMonitorPass(&state), VtnMailPass::Mailed);
+    ASSERT_NE(gSvrGlobal.recipients, nullptr);
+
+    const int closedPort = FreeTcpPort();
+    const struct {
+        const char* what;
+        bool (*change)(int closedPort, const std::string& file);
+        bool listKept;
+    } steps[] = {
+        {"the SMTP server does not answer: the list loaded before stays",
+         [](int closed, const std::string&) {
+             _VTN_SMTP_SERVER_INFO unreachable = Smtp(closed);
+             return cs_vtn_set_smtp_server(0, &unreachable) == VTN_SUCCESS;
+         },
+         true},
+        {"the settings cannot be read: the list is dropped",
+         [](int, const std::string& file) { return unlink(file.c_str()) == 0; }, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(step.change(closedPort, root.Path("/etc/vtnmailset.dat")));
+        gSvrGlobal.flags.store(VTN_FLAG_RELOAD_MAIL | VTN_FLAG_NEW_EVENT);
+        EXPECT_EQ(MailMonitorPass(&state), VtnMailPass::BackOff);
+        EXPECT_EQ(gSvrGlobal.recipients != nullptr, step.listKept);
+    }
+}
+
 void* MonitorThread(void*)
 {
     return mailmonitor(nullptr);
+}
+
+TEST_F(SmtpSinkTest, MonitorBackOffEndsWhenTheSettingsChange)
+{
+    Log('E', "logged while mail is not set up");
+    // No settings yet: the first pass backs off for a long time.
+    MailMonitorSetPauses(50, 1000 * 1000);
+    gSvrGlobal.flags.store(VTN_FLAGS_AT_START & ~VTN_FLAG_RELOAD_TASKS);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, nullptr, MonitorThread, nullptr), 0);
+    // The monitor is in its back-off once the start bits are gone.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (TestSvrFlag(VTN_FLAG_RELOAD_MAIL) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(TestSvrFlag(VTN_FLAG_RELOAD_MAIL));
+
+    // Set up as a group 0x200 request does it: the change ends the back-off.
+    _VTN_SMTP_SERVER_INFO smtp = Smtp(port);
+    EXPECT_EQ(cs_vtn_set_smtp_server(0, &smtp), VTN_SUCCESS);
+    _VTN_MAIL_RECIPIENT_INFO a = Recipient("a@example.com", "Alice", VTN_MAIL_ERROR);
+    EXPECT_EQ(cs_vtn_set_mail_recipients(0, &a, VTN_RECIPIENT_ADD), VTN_SUCCESS);
+    SetSvrFlag(VTN_FLAG_RELOAD_MAIL);
+    std::vector<std::string> mails = WaitForMails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].find("\r\nlogged while mail is not set up\r\n"), std::string::npos);
+
+    SetSvrFlag(VTN_FLAG_STOP);
+    pthread_join(thread, nullptr);
+    MailMonitorSetPauses(2000, 1000 * 1000);
 }
 
 TEST_F(SmtpSinkTest, MonitorWakesForANewLine)

@@ -48,6 +48,9 @@ constexpr uint32_t kBroken = 50;     // RAID 1 with one failed disk
 constexpr uint32_t kDisabled = 60;   // RAID 1 with both disks failed
 constexpr uint32_t kJbod = 70;
 constexpr uint32_t kBlank = 80;      // RAID 1 whose first disk reports no serial and no model
+constexpr uint32_t kLoop = 90;       // RAID 1 whose first member is the array itself (a faulty record)
+constexpr uint32_t kLoopA = 91;      // RAID 1 over kLoopB, whose first member is kLoopA again
+constexpr uint32_t kLoopB = 92;
 
 class TasksTest : public ::testing::Test {
 protected:
@@ -88,6 +91,10 @@ protected:
         sim.AddArray(kBlank, "Blank", VTN_RAID1, {17, 18});
         sim.Model().FindDisk(17)->serial.assign(20, '\0');
         sim.Model().FindDisk(17)->model.assign(40, '\0');
+        using modelpeer::Topology;
+        sim.GiveRecord(kLoop, Topology::ArrayRecord("Loop", VTN_RAID1, 2, {kLoop, 3}));
+        sim.GiveRecord(kLoopA, Topology::ArrayRecord("LoopA", VTN_RAID1, 2, {kLoopB, 4}));
+        sim.GiveRecord(kLoopB, Topology::ArrayRecord("LoopB", VTN_RAID1, 2, {kLoopA, 5}, kLoopA));
 
         FreeTaskList();
         gSvrGlobal.flags.store(VTN_FLAG_RELOAD_TASKS);
@@ -309,7 +316,7 @@ TEST_F(TasksTest, WhichArraysCanCarryATask)
     } cases[] = {
         {kMirror, true}, {kParity, true},   {kInner2, true},    {kStripe, false}, {kStripe10, false},
         {kJbod, false},  {kBroken, false},  {kDisabled, false}, {kBlank, false},  {3, false},
-        {12345, false},
+        {12345, false},  {kLoop, false},    {kLoopA, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);

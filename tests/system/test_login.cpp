@@ -371,4 +371,20 @@ TEST_F(LoginTest, EventChannelLivesWithTheSession)
     EXPECT_TRUE(raw::ClosedByPeer(orphan.fd()));
 }
 
+TEST_F(LoginTest, NoEventChannelForALoginStillInProgress)
+{
+    Start("");  // the full login time-out: the pending login outlasts every wait below
+    _VTN_LOGIN_GREETING greeting{};
+    Socket pending(raw::ConnectGreeted(server.port, &greeting));
+    ASSERT_TRUE(pending.valid());
+    // The slot is taken, but nobody has logged in on it yet.
+    Socket early(raw::BindEvents(server.eventPort, static_cast<uint16_t>(server.eventPort)));
+    EXPECT_TRUE(raw::ClosedByPeer(early.fd()));
+
+    raw::LoginResult r = raw::LoginAfterGreeting(pending.fd(), greeting, "RAID", "wqx");
+    ASSERT_EQ(r.status, 0u);
+    Socket bound(raw::BindEvents(server.eventPort, static_cast<uint16_t>(server.eventPort)));
+    EXPECT_TRUE(raw::StaysOpenAndSilent(bound.fd(), 500));
+}
+
 }  // namespace
