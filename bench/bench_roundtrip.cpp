@@ -3,7 +3,7 @@
 // VTN_ROOT; prints medians and their ratio.
 //
 // Usage: bench_roundtrip [ROUNDS] [BUILD_DIR]   (BUILD_DIR: where server/vtnsvr and
-// platform/vtnsim are; by default the folder above this program's own).
+// platform/vtnsim are; by default the build folder this program was built in).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -24,6 +24,7 @@
 #include "encript.h"
 #include "global.h"
 #include "svrrec.h"
+#include "rawclient.h"
 #include "testutil.h"
 
 namespace {
@@ -40,81 +41,10 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-int Connect(int port)
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-        if (s >= 0)
-            close(s);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    return s;
-}
-
-bool SendAll(int s, const void* p, size_t n)
-{
-    auto* c = static_cast<const char*>(p);
-    while (n > 0) {
-        ssize_t k = send(s, c, n, MSG_NOSIGNAL);
-        if (k <= 0)
-            return false;
-        c += k;
-        n -= static_cast<size_t>(k);
-    }
-    return true;
-}
-
-bool RecvAll(int s, void* p, size_t n)
-{
-    auto* c = static_cast<char*>(p);
-    while (n > 0) {
-        ssize_t k = recv(s, c, n, 0);
-        if (k <= 0)
-            return false;
-        c += k;
-        n -= static_cast<size_t>(k);
-    }
-    return true;
-}
-
-// Logs in as RAID/wqx; the connected socket or -1 (also when the slot was still taken).
-int Login(int port)
-{
-    int s = Connect(port);
-    if (s < 0)
-        return -1;
-    _VTN_LOGIN_GREETING g{};
-    _VTN_LOGIN_REQUEST login{};
-    _Packet_Error answer{};
-    _VTN_LOGIN_NOTICE notice{};
-    if (!RecvAll(s, &g, sizeof(g))) {
-        close(s);
-        return -1;
-    }
-    FillPacketHead(&login.head, sizeof(login), VTN_PACKET_REQUEST, 0, 0);
-    CopyText(login.name, "RAID");
-    CopyText(login.password, "wqx");
-    uint8_t key[8];
-    memcpy(key, g.key, 8);
-    vtn_encrypt(key, reinterpret_cast<uint8_t*>(login.password), 2);
-    if (!SendAll(s, &login, sizeof(login)) || !RecvAll(s, &answer, sizeof(answer)) || answer.status != 0 ||
-        !RecvAll(s, &notice, sizeof(notice))) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
 // One request and its reply of known length; false when the reply was not that long.
 bool RoundTrip(int s, std::vector<char>& req, std::vector<char>& reply)
 {
-    return SendAll(s, req.data(), req.size()) && RecvAll(s, reply.data(), reply.size());
+    return raw::SendAll(s, req.data(), req.size()) && raw::RecvAll(s, reply.data(), reply.size()) == reply.size();
 }
 
 // Echo peer for the raw ping-pong: reads reqSize bytes, answers replySize bytes, until closed.
@@ -126,7 +56,7 @@ void PingPongPeer(int listener, size_t reqSize, size_t replySize)
     int one = 1;
     setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     std::vector<char> in(reqSize), out(replySize, 'r');
-    while (RecvAll(c, in.data(), in.size()) && SendAll(c, out.data(), out.size())) {
+    while (raw::RecvAll(c, in.data(), in.size()) == in.size() && raw::SendAll(c, out.data(), out.size())) {
     }
     close(c);
 }
@@ -142,7 +72,10 @@ std::vector<double> RawPingPong(size_t reqSize, size_t replySize, int rounds)
         getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         return {};
     std::thread peer(PingPongPeer, l, reqSize, replySize);
-    int s = Connect(ntohs(a.sin_port));
+    int s = raw::ConnectTo(ntohs(a.sin_port));
+    int one = 1;
+    if (s >= 0)
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     std::vector<double> times;
     std::vector<char> req(reqSize, 'q'), reply(replySize);
     for (int i = 0; s >= 0 && i < rounds; ++i) {
@@ -179,15 +112,6 @@ void Report(const char* what, size_t reqSize, size_t replySize, const std::vecto
            reqSize, replySize, ms, mr, mr > 0 ? ms / mr : 0.0, server.size(), rawTcp.size());
 }
 
-std::string DefaultBuildDir(const char* argv0)
-{
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    std::string path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
-    path = path.substr(0, path.rfind('/'));   // .../bench
-    return path.substr(0, path.rfind('/'));   // the build folder
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -195,32 +119,28 @@ int main(int argc, char** argv)
     int rounds = argc > 1 ? atoi(argv[1]) : 2000;
     if (rounds <= 0)
         rounds = 2000;
-    std::string bin = argc > 2 ? argv[2] : DefaultBuildDir(argv[0]);
+    std::string bin = argc > 2 ? argv[2] : VTN_BINARY_DIR;
     signal(SIGPIPE, SIG_IGN);
 
     TempRoot root;
-    std::string out;
-    if (RunProgram({bin + "/platform/vtnsim", "init", "--preset", "sata4"}, &out) != 0) {
-        fprintf(stderr, "vtnsim init failed: %s\n", out.c_str());
+    raw::TestServer server(root, bin);
+    if (!server.Prepare("sata4") || !server.Start()) {
+        fprintf(stderr, "vtnsvr did not start: %s\n", server.Stderr().c_str());
         return 1;
     }
-    int port = FreeTcpPort(), eventPort = FreeTcpPort();
-    while (eventPort == port)
-        eventPort = FreeTcpPort();
-    WriteFileText(VtnPathForWrite("/etc/vtn.ini"),
-                  "serverport\t" + std::to_string(port) + "\neventport\t" + std::to_string(eventPort) + "\n");
-    ChildProcess server;
-    if (!server.Start({bin + "/server/vtnsvr", "-NODAEMON"}, {}, root.Path("/server.out"), root.Path("/server.err")) ||
-        !WaitForPort(port, 20000)) {
-        fprintf(stderr, "vtnsvr did not start\n");
-        return 1;
-    }
+    auto login = [&server]() {
+        raw::Socket sock;
+        raw::LoginResult r = server.Connect(&sock);
+        if (!r.answered || r.status != 0)
+            return -1;
+        return sock.Release();
+    };
 
     // Logins: each session is closed and the next one waits until the slot is free again.
     std::vector<double> logins;
     for (int i = 0; i < 50; ++i) {
         auto t0 = Clock::now();
-        int s = Login(port);
+        int s = login();
         auto t1 = Clock::now();
         if (s < 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -233,7 +153,7 @@ int main(int argc, char** argv)
 
     int s = -1;
     for (int i = 0; i < 100 && s < 0; ++i) {
-        s = Login(port);
+        s = login();
         if (s < 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -287,7 +207,6 @@ int main(int argc, char** argv)
     Report("driver call 0xFF05", info.size(), infoReply, driverServer, driverRaw);
     printf("%-22s median %.1f us (%zu logins)\n", "login", Median(logins), logins.size());
 
-    server.Signal(SIGTERM);
-    server.Wait(20000);
+    server.Stop();
     return userServer.empty() || driverServer.empty() ? 1 : 0;
 }

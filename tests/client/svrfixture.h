@@ -1,14 +1,14 @@
-// Starts the real vtnsvr in the foreground under a given VTN_ROOT, on free loopback ports,
-// with a simulated controller preset; stops it with SIGTERM. Header-only.
+// The client tests' server: the real vtnsvr in the foreground under a given VTN_ROOT, on free
+// loopback ports, with a simulated controller preset; stopped with SIGTERM. Header-only.
 #pragma once
 #include <csignal>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <chrono>
 #include <thread>
 
+#include "../system/rawclient.h"
 #include "client.h"
 #include "testutil.h"
 #include "textutil.h"
@@ -18,74 +18,25 @@
 #error "VTN_BINARY_DIR must be defined"
 #endif
 
-class ServerProcess {
+// The system tests' server under test, started whole: both ports listening.
+class ServerProcess : public raw::TestServer {
 public:
-    // root: the VTN_ROOT of this server (a TempRoot's folder or a folder inside it).
-    explicit ServerProcess(std::string root) : root_(std::move(root)) {}
-    ~ServerProcess() { Stop(); }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    static std::string ServerProgram() { return std::string(VTN_BINARY_DIR) + "/server/vtnsvr"; }
-    static std::string SimProgram() { return std::string(VTN_BINARY_DIR) + "/platform/vtnsim"; }
-
-    // Runs vtnsim with this server's root; its exit code, output in *out.
-    int Sim(const std::vector<std::string>& args, std::string* out = nullptr) const
-    {
-        std::vector<std::string> argv{SimProgram()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, out, {"VTN_ROOT=" + root_});
-    }
+    using raw::TestServer::TestServer;
 
     // Initialises the controller from a preset (empty: leave the state as it is), writes the
-    // ports to "/etc/vtn.ini" and starts the server. True once it accepts on its port.
+    // ports to "/etc/vtn.ini" and starts the server. True once it accepts on both ports.
     bool Start(const std::string& preset = "sata4")
     {
-        if (!preset.empty() && Sim({"init", "--preset", preset}) != 0)
-            return false;
-        port_ = FreeTcpPort();
-        eventPort_ = FreeTcpPort();
-        while (eventPort_ == port_)
-            eventPort_ = FreeTcpPort();
-        std::error_code ec;
-        std::filesystem::create_directories(root_ + "/etc", ec);
-        if (!WriteFileText(root_ + "/etc/vtn.ini", "serverport " + std::to_string(port_) + "\neventport " +
-                                                       std::to_string(eventPort_) + "\n"))
-            return false;
-        if (!child_.Start({ServerProgram(), "-NODAEMON"}, {"VTN_ROOT=" + root_}, root_ + "/vtnsvr.out",
-                          root_ + "/vtnsvr.err"))
-            return false;
-        return WaitForPort(port_, 20000) && WaitForPort(eventPort_, 20000);
+        return Prepare(preset) && raw::TestServer::Start() && WaitForPort(eventPort, raw::kWaitMs);
     }
-
-    // SIGTERM, then the child's wait (ChildProcess kills what is left at its end).
+    // SIGTERM, then the child's wait (the child is killed at the end if it is still there).
     void Stop()
     {
-        if (child_.Pid() > 0 && child_.Running()) {
-            child_.Signal(SIGTERM);
-            child_.Wait(20000);
-        }
+        if (Running())
+            raw::TestServer::Stop();
     }
-
-    // Ends the server at once, as a crash would.
-    void Kill()
-    {
-        if (child_.Pid() > 0 && child_.Running()) {
-            child_.Signal(SIGKILL);
-            child_.Wait(20000);
-        }
-    }
-
-    const std::string& Root() const { return root_; }
-    int Port() const { return port_; }
-    int EventPort() const { return eventPort_; }
-    ChildProcess& Process() { return child_; }
-
-private:
-    std::string root_;
-    int port_ = 0;
-    int eventPort_ = 0;
-    ChildProcess child_;
+    int Port() const { return port; }
+    int EventPort() const { return eventPort; }
 };
 
 // The default user every fresh server creates.

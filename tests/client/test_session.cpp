@@ -333,7 +333,7 @@ TEST_F(Session, ServerKilledWhileConnected)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         gLost = 0;
-        if (!server_.Process().Running()) {
+        if (!server_.Running()) {
             ASSERT_TRUE(server_.Start(""));
         }
         ASSERT_EQ(LoginTo(server_.Port(), kDefaultUser, kDefaultPassword, OnLost), 0);

@@ -14,6 +14,7 @@
 #include "commonsvr.h"
 #include "drvdep.h"
 #include "drvrec.h"
+#include "fakeslot.h"
 #include "simctl.h"
 #include "svrlib.h"
 #include "svrrec.h"
@@ -79,26 +80,10 @@ protected:
     {
         StartController();
         ResetVtnProcFile();
-        int sv[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-        slot_.commandSocket = sv[0];
-        peer_ = sv[1];
-        slot_.eventSocket = -1;
-        slot_.flags = VTN_SLOT_IN_USE;
-        CopyText(slot_.ip, "127.0.0.1");
-        CopyText(slot_.user.name, "alice");
-        slot_.user.rights = VTN_RIGHTS_ALL;
-        slot_.user.flags = VTN_USER_VALID;
+        ASSERT_GE(peer_, 0);
         VtnPathForWrite("/etc/vtn.ini");  // makes the folder
         gSvrGlobal.serverPort = 7402;
         gSvrGlobal.eventPort = 7403;
-    }
-    void TearDown() override
-    {
-        close(slot_.commandSocket);
-        close(peer_);
-        if (slot_.eventSocket >= 0)
-            close(slot_.eventSocket);
     }
 
     // The simulated controller with four disks: without it the first driver call ends the process.
@@ -116,16 +101,8 @@ protected:
     // Runs one request; returns what the server sent back (empty when nothing).
     Bytes Run(Bytes p)
     {
-        ProcessUserCommand(&slot_, p.data());
-        Bytes got;
-        char buf[70000];
-        for (;;) {
-            ssize_t n = recv(peer_, buf, sizeof(buf), MSG_DONTWAIT);
-            if (n <= 0)
-                break;
-            got.insert(got.end(), buf, buf + n);
-        }
-        return got;
+        std::vector<uint8_t> r = fake_.Run(p.data());
+        return Bytes(r.begin(), r.end());
     }
     // The status word of a status answer, kNoAnswer when nothing came, the type when data came.
     uint32_t Status(Bytes p)
@@ -139,8 +116,9 @@ protected:
     }
 
     TempRoot root_;
-    _VTN_CLIENT_INFO slot_{};
-    int peer_ = -1;
+    FakeSlot fake_{"alice"};
+    _VTN_CLIENT_INFO& slot_ = fake_.slot;
+    int& peer_ = fake_.peer;
 };
 
 constexpr uint32_t kData = 0x102;  // what Status() gives for a data reply

@@ -17,6 +17,7 @@
 
 #include "commonsvr.h"
 #include "intfimp.h"
+#include "fakeslot.h"
 #include "smtppeer.h"
 #include "testutil.h"
 #include "vtnsmtp.h"
@@ -212,21 +213,11 @@ class MailRequestsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        int sv[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-        slot.commandSocket = sv[0];
-        slot.eventSocket = -1;
-        slot.flags = VTN_SLOT_IN_USE;
-        CopyText(slot.ip, "127.0.0.1");
-        CopyText(slot.user.name, "RAID");
-        slot.user.rights = VTN_RIGHTS_ALL;
-        peer = sv[1];
+        ASSERT_GE(fake.peer, 0);
         gSvrGlobal.flags.store(0);
     }
     void TearDown() override
     {
-        close(slot.commandSocket);
-        close(peer);
         gSvrGlobal.flags.store(0);
     }
 
@@ -235,28 +226,19 @@ protected:
     {
         FillPacketHead(reinterpret_cast<_Packet_Head*>(packet.data()), static_cast<uint32_t>(packet.size()),
                        VTN_PACKET_REQUEST, VTN_GROUP_MAIL, code);
-        ProcessUserCommand(&slot, reinterpret_cast<char*>(packet.data()));
-        _Packet_Head head{};
-        EXPECT_EQ(recv(peer, &head, sizeof(head), MSG_WAITALL), static_cast<ssize_t>(sizeof(head)));
-        std::vector<uint8_t> rest(head.length > sizeof(head) ? head.length - sizeof(head) : 0);
-        if (!rest.empty()) {
-            EXPECT_EQ(recv(peer, rest.data(), rest.size(), MSG_WAITALL), static_cast<ssize_t>(rest.size()));
-        }
-        *data = head.type == VTN_PACKET_REPLY;
+        std::vector<uint8_t> answer = fake.Run(packet.data());
+        EXPECT_GE(answer.size(), sizeof(_Packet_Head));
+        *data = answer.size() > 12 && answer[12] == VTN_PACKET_REPLY;
         if (*data) {
-            EXPECT_EQ(head.length, packet.size());
+            EXPECT_EQ(answer.size(), packet.size());
             return VTN_SUCCESS;
         }
-        uint32_t status = 0;
-        EXPECT_EQ(head.type, VTN_PACKET_STATUS);
-        if (rest.size() >= 4)
-            memcpy(&status, rest.data(), 4);
-        return status;
+        EXPECT_TRUE(answer.size() > 12 && answer[12] == VTN_PACKET_STATUS);
+        return FakeSlot::StatusOf(answer);
     }
 
     TempRoot root;
-    _VTN_CLIENT_INFO slot{};
-    int peer = -1;
+    FakeSlot fake;
 };
 
 TEST_F(MailRequestsTest, StatusWordsAndTheReloadMark)

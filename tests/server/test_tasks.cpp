@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commonsvr.h"
+#include "fakeslot.h"
 #include "modelpeer.h"
 #include "testutil.h"
 
@@ -23,15 +24,7 @@ time_t TestClock() { return gNow; }
 // Local time.
 time_t At(int year, int month, int day, int hour, int minute, int second = 0)
 {
-    tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    return mktime(&t);
+    return LocalTime(year, month, day, hour, minute, second);
 }
 
 // 2 March 2026 is a Monday.
@@ -337,39 +330,16 @@ protected:
     void SetUp() override
     {
         TasksTest::SetUp();
-        int sv[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-        slot.commandSocket = sv[0];
-        slot.eventSocket = -1;
-        slot.flags = VTN_SLOT_IN_USE;
-        CopyText(slot.ip, "127.0.0.1");
-        CopyText(slot.user.name, "RAID");
-        slot.user.rights = VTN_RIGHTS_ALL;
-        peer = sv[1];
+        ASSERT_GE(fake.peer, 0);
     }
-    void TearDown() override
-    {
-        close(slot.commandSocket);
-        close(peer);
-        TasksTest::TearDown();
-    }
-
     // Sends one request packet; the reply's status word (0 for a data reply).
     uint32_t Send(std::vector<uint8_t> packet, uint32_t group, uint32_t code)
     {
         FillPacketHead(reinterpret_cast<_Packet_Head*>(packet.data()), static_cast<uint32_t>(packet.size()),
                        VTN_PACKET_REQUEST, group, code);
-        ProcessUserCommand(&slot, reinterpret_cast<char*>(packet.data()));
-        _Packet_Head head{};
-        EXPECT_EQ(recv(peer, &head, sizeof(head), MSG_WAITALL), static_cast<ssize_t>(sizeof(head)));
-        std::vector<uint8_t> rest(head.length > sizeof(head) ? head.length - sizeof(head) : 0);
-        if (!rest.empty()) {
-            EXPECT_EQ(recv(peer, rest.data(), rest.size(), MSG_WAITALL), static_cast<ssize_t>(rest.size()));
-        }
-        uint32_t status = 0;
-        if (head.type == VTN_PACKET_STATUS && rest.size() >= 4)
-            memcpy(&status, rest.data(), 4);
-        return status;
+        std::vector<uint8_t> answer = fake.Run(packet.data());
+        EXPECT_GE(answer.size(), sizeof(_Packet_Head));
+        return FakeSlot::StatusOf(answer);
     }
 
     uint32_t SetTask(uint32_t arrayId, const char* name, uint8_t action)
@@ -428,8 +398,7 @@ protected:
         return out;
     }
 
-    _VTN_CLIENT_INFO slot{};
-    int peer = -1;
+    FakeSlot fake;
 };
 
 TEST_F(TaskRequestsTest, AddingATaskNeedsAMirrorOrRaid5InGoodHealth)

@@ -28,15 +28,7 @@ time_t FakeNow()
 
 time_t Local(int year, int month, int day, int hour, int minute, int second)
 {
-    tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    return mktime(&t);
+    return LocalTime(year, month, day, hour, minute, second);
 }
 
 class EventLog : public ::testing::Test {

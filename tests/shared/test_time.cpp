@@ -32,15 +32,7 @@ _TIME_RECORD Rec(const Fields& f)
 
 time_t Local(const Fields& f)
 {
-    tm t{};
-    t.tm_year = f.year - 1900;
-    t.tm_mon = f.month - 1;
-    t.tm_mday = f.day;
-    t.tm_hour = f.hour;
-    t.tm_min = f.minute;
-    t.tm_sec = f.second;
-    t.tm_isdst = -1;
-    return mktime(&t);
+    return LocalTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
 }
 
 Fields FromTm(const tm& t)

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -292,6 +293,13 @@ public:
     }
     int fd() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    // Hands the descriptor to the caller, who closes it.
+    int Release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     void Close()
     {
         if (fd_ >= 0)
@@ -309,6 +317,30 @@ inline bool WriteSystemFile(const char* systemPath, const std::string& text)
     return WriteFileText(VtnPathForWrite(systemPath), text);
 }
 
+// One event-log line: "mark\tseverity\ttime\ttext".
+struct LogLine {
+    char severity;
+    std::string text;
+};
+
+// The lines of an event log as (severity, text) pairs; damaged lines are left out.
+inline std::vector<LogLine> LogLines(const std::string& log)
+{
+    std::vector<LogLine> lines;
+    size_t pos = 0;
+    while (pos < log.size()) {
+        size_t end = log.find('\n', pos);
+        std::string line = log.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? log.size() : end + 1;
+        size_t t1 = line.find('\t');
+        size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+        size_t t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
+        if (t3 != std::string::npos && t2 == t1 + 2)
+            lines.push_back({line[t1 + 1], line.substr(t3 + 1)});
+    }
+    return lines;
+}
+
 // A users-file line: name, plain password (stored in its 32-character form), rights, flags.
 inline std::string UserLine(const std::string& name, const std::string& password, uint32_t rights,
                             uint32_t flags = VTN_USER_VALID, const std::string& description = "test user")
@@ -322,10 +354,21 @@ inline std::string UserLine(const std::string& name, const std::string& password
     return line;
 }
 
-// The server under test. The caller's TempRoot must live longer than this object.
+// The server under test: the simulated controller set up with vtnsim, "/etc/vtn.ini" with two
+// free ports, `vtnsvr -NODAEMON` under its own VTN_ROOT, stopped with SIGTERM. The programs come
+// from binDir (the build folder).
 class TestServer {
 public:
-    explicit TestServer(const TempRoot& root) : root_(root) {}
+    // The caller's TempRoot must live longer than this object.
+    explicit TestServer(const TempRoot& root, std::string binDir = VTN_BINARY_DIR)
+        : TestServer(root.Dir(), std::move(binDir))
+    {
+    }
+    // root: the VTN_ROOT of this server (a TempRoot's folder or a folder inside it).
+    explicit TestServer(std::string root, std::string binDir = VTN_BINARY_DIR)
+        : root_(std::move(root)), bin_(std::move(binDir))
+    {
+    }
     ~TestServer()
     {
         if (proc_.Running()) {
@@ -334,42 +377,44 @@ public:
                 proc_.Signal(SIGKILL);
         }
     }
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
 
     static std::string ServerProgram() { return VTN_BINARY_DIR "/server/vtnsvr"; }
     static std::string SimProgram() { return VTN_BINARY_DIR "/platform/vtnsim"; }
 
-    // vtnsim with its arguments, under the same VTN_ROOT; its exit code.
-    int Sim(const std::vector<std::string>& args, std::string* output = nullptr)
+    // vtnsim with its arguments, under this server's VTN_ROOT; its exit code.
+    int Sim(const std::vector<std::string>& args, std::string* output = nullptr) const
     {
-        std::vector<std::string> argv{SimProgram()};
+        std::vector<std::string> argv{bin_ + "/platform/vtnsim"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::string text;
-        int rc = RunProgram(argv, &text);
-        if (output)
-            *output = text;
-        return rc;
+        return RunProgram(argv, output, {"VTN_ROOT=" + root_});
     }
 
-    // Sets up the simulated controller and "/etc/vtn.ini" with two free ports.
+    // Sets up the simulated controller (an empty preset keeps its state) and "/etc/vtn.ini"
+    // with two free ports.
     bool Prepare(const std::string& preset = "sata4")
     {
-        if (Sim({"init", "--preset", preset}) != 0)
+        if (!preset.empty() && Sim({"init", "--preset", preset}) != 0)
             return false;
         port = FreeTcpPort();
         eventPort = FreeTcpPort();
         while (eventPort == port)
             eventPort = FreeTcpPort();
+        mkdir((root_ + "/etc").c_str(), 0755);
         return port > 0 && eventPort > 0 &&
-               WriteSystemFile("/etc/vtn.ini",
-                               "serverport\t" + std::to_string(port) + "\neventport\t" + std::to_string(eventPort) + "\n");
+               WriteFileText(root_ + "/etc/vtn.ini",
+                             "serverport\t" + std::to_string(port) + "\neventport\t" + std::to_string(eventPort) + "\n");
     }
 
     // Starts `vtnsvr -NODAEMON` (extra env entries "NAME=value") and waits for the request port.
     bool Start(const std::vector<std::string>& env = {}, const std::vector<std::string>& args = {"-NODAEMON"})
     {
-        std::vector<std::string> argv{ServerProgram()};
+        std::vector<std::string> argv{bin_ + "/server/vtnsvr"};
         argv.insert(argv.end(), args.begin(), args.end());
-        if (!proc_.Start(argv, env, root_.Path("/server.out"), root_.Path("/server.err")))
+        std::vector<std::string> fullEnv{"VTN_ROOT=" + root_};
+        fullEnv.insert(fullEnv.end(), env.begin(), env.end());
+        if (!proc_.Start(argv, fullEnv, root_ + "/server.out", root_ + "/server.err"))
             return false;
         return WaitForPort(port, kWaitMs);
     }
@@ -383,6 +428,14 @@ public:
             fprintf(stderr, "vtnsvr ended with %d; its standard error:\n%s\n", status, Stderr().c_str());
         return status;
     }
+    // Ends the server at once, as a crash would.
+    void Kill()
+    {
+        if (proc_.Running()) {
+            proc_.Signal(SIGKILL);
+            proc_.Wait(kWaitMs);
+        }
+    }
     // Waits for the process to end; its exit status, or -1.
     int ExitStatus(int waitMs)
     {
@@ -391,9 +444,10 @@ public:
     }
     bool Running() { return proc_.Running(); }
     pid_t Pid() const { return proc_.Pid(); }
+    const std::string& Root() const { return root_; }
 
-    std::string Log() const { return ReadFileText(root_.Path("/var/log/vtn.log")); }
-    std::string Stderr() const { return ReadFileText(root_.Path("/server.err")); }
+    std::string Log() const { return ReadFileText(root_ + "/var/log/vtn.log"); }
+    std::string Stderr() const { return ReadFileText(root_ + "/server.err"); }
 
     // A new connection logged in as name/password (waiting for the slot to be free).
     LoginResult Connect(Socket* sock, const std::string& name = "RAID", const std::string& password = "wqx",
@@ -410,7 +464,8 @@ public:
     int eventPort = -1;
 
 private:
-    const TempRoot& root_;
+    std::string root_;
+    std::string bin_;
     ChildProcess proc_;
 };
 

@@ -34,22 +34,12 @@ bool Eventually(Done done)
     return true;
 }
 
-// "severity text" of every line of the event log ("mark\tseverity\ttime\ttext").
+// "severity text" of every line of the event log.
 std::vector<std::string> LogTexts(const std::string& log)
 {
     std::vector<std::string> texts;
-    std::istringstream in(log);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::istringstream f(line);
-        std::string field;
-        while (fields.size() < 3 && std::getline(f, field, '\t'))
-            fields.push_back(field);
-        std::getline(f, field);
-        if (fields.size() == 3)
-            texts.push_back(fields[1] + " " + field);
-    }
+    for (const raw::LogLine& line : raw::LogLines(log))
+        texts.push_back(std::string(1, line.severity) + " " + line.text);
     return texts;
 }
 

@@ -3,7 +3,6 @@
 // VTN_THREADED_TEST: the server's accept, event and request threads run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <sys/stat.h>
 
 #include "rawclient.h"
@@ -16,28 +15,8 @@ using raw::TestServer;
 // Short login and reply time-outs for the tests that wait for them.
 const std::vector<std::string> kShortTimeouts = {"VTN_LOGIN_TIMEOUT=2", "VTN_REPLY_TIMEOUT=2"};
 
-struct LogLine {
-    char severity;
-    std::string text;
-};
-
-// The event log as (severity, text) pairs: lines are "mark\tseverity\ttime\ttext".
-std::vector<LogLine> LogLines(const std::string& log)
-{
-    std::vector<LogLine> lines;
-    std::istringstream in(log);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::istringstream f(line);
-        std::string field;
-        while (std::getline(f, field, '\t'))
-            fields.push_back(field);
-        if (fields.size() >= 4 && fields[1].size() == 1)
-            lines.push_back({fields[1][0], fields[3]});
-    }
-    return lines;
-}
+using raw::LogLine;
+using raw::LogLines;
 
 std::string StoredPassword(const std::string& plain)
 {

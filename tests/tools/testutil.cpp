@@ -197,6 +197,19 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, const 
     return code;
 }
 
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second)
+{
+    tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return mktime(&t);
+}
+
 std::string ReadFileText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

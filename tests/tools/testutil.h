@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 #include <vector>
+#include <ctime>
 #include <sys/types.h>
 
 // Makes a fresh folder, sets VTN_ROOT to it for the life of the object, removes it at the end.
@@ -51,6 +52,9 @@ private:
 // with standard output and error together in *output when given.
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
                const std::vector<std::string>& env = {}, int timeoutMs = 60000);
+
+// mktime of a local date and time (daylight saving as it falls on that date).
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second = 0);
 
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
