@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -27,6 +28,7 @@ constexpr int kDefaultTimeout = 60;
 constexpr int kMaxTopDevices = 32;
 constexpr uint32_t kAbortInitialization = 8;
 constexpr useconds_t kAcceptRetryPause = 100 * 1000;
+constexpr time_t kFailedLoginPauseSeconds = 1;
 
 std::atomic<int> gLoginTimeout{kDefaultTimeout};
 std::atomic<int> gReplyTimeout{kDefaultTimeout};
@@ -91,6 +93,20 @@ bool TransientAcceptError(int err)
     }
 }
 
+// Options that every accepted connection inherits from its listening socket. Small packets go
+// out at once (a status followed by a notice must not wait for an ACK), and a client machine that
+// vanished without a word frees its slot: probes after 60 s of silence, 3 of them 10 s apart.
+// Failures only lose that.
+void SetConnectionOptions(int sock)
+{
+    int on = 1, idle = 60, interval = 10, count = 3;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+    setsockopt(sock, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+    setsockopt(sock, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+    setsockopt(sock, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+}
+
 // accept() that retries transient failures after a short pause. -1 on a lasting failure.
 int AcceptRetrying(int listenSock, char* ip, size_t ipSize)
 {
@@ -104,9 +120,7 @@ int AcceptRetrying(int listenSock, char* ip, size_t ipSize)
             ParkForever();
         }
         if (sock >= 0) {
-            // Small packets go out at once: a status followed by a notice must not wait for an ACK.
-            int one = 1;
-            setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            // TCP_NODELAY and the keep-alive come from the listening socket.
             char text[INET_ADDRSTRLEN] = {};
             if (peer.sin_family != AF_INET || inet_ntop(AF_INET, &peer.sin_addr, text, sizeof(text)) == nullptr)
                 text[0] = '\0';
@@ -116,6 +130,13 @@ int AcceptRetrying(int listenSock, char* ip, size_t ipSize)
         if (!TransientAcceptError(errno))
             return -1;
         usleep(kAcceptRetryPause);
+    }
+}
+
+void PauseAfterFailedLogin()
+{
+    timespec left{kFailedLoginPauseSeconds, 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
@@ -256,6 +277,7 @@ int Initialization()
     _TIME_RECORD now{};
     SetTimeRecord(&now);
     gSvrGlobal.taskDay = now.day;
+    RemoveStaleServerFiles();
     Init_User_File();
     return 0;
 }
@@ -269,6 +291,7 @@ int StartListening(uint16_t port)
     }
     int on = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));   // a failure only delays a restart
+    SetConnectionOptions(sock);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -491,6 +514,9 @@ bool Authenticated(_VTN_CLIENT_INFO* slot)
     SaveStrEvent(status == VTN_SUCCESS ? 'I' : 'W', text);
     SetSvrFlag(VTN_FLAG_NEW_EVENT);
 
+    // Guessing passwords costs a second a try.
+    if (status != VTN_SUCCESS)
+        PauseAfterFailedLogin();
     SendErrorToRemote(sock, static_cast<int>(status), nullptr);
     return status == VTN_SUCCESS;
 }
@@ -505,7 +531,8 @@ uint32_t check_user(_VTN_USER_INFO* login, _VTN_CLIENT_INFO*)
     login->rights2 = found.rights2;
     login->flags = found.flags;
     vtn_encrypt_and_map(reinterpret_cast<uint8_t*>(login->password));
-    if (!isvaliduserpass(login->name, login->password, false))
+    // The password of the line just found: one read of the users file per login.
+    if (strncmp(found.password, login->password, sizeof(found.password)) != 0)
         return VTN_NOT_FOUND;
     return VTN_SUCCESS;
 }
@@ -554,17 +581,21 @@ void* ProcessRemoteRequest(void* arg)
     }
     char* buffer = nullptr;
     while (!SvrStopping()) {
+        // The wait for the next request has no time limit; once its first byte came, the rest
+        // of the head and the body must come within the reply time-out.
         _Packet_Head head{};
-        // The wait for the next request has no time limit.
-        if (PeekPacketHead(sock, &head, -1, nullptr) != static_cast<int>(sizeof(head)) || !IsPacketMagic(&head))
+        if (RecvAfterFirstByte(sock, reinterpret_cast<char*>(&head), sizeof(head), SvrReplyTimeout(), nullptr) !=
+                static_cast<int>(sizeof(head)) ||
+            !IsPacketMagic(&head))
             break;
         if (head.length < sizeof(_Packet_Head) || head.length > VTN_MAX_REQUEST)
             break;
         buffer = static_cast<char*>(malloc(head.length));
         if (buffer == nullptr)
             break;
-        int got = RecvBufFromRemote(sock, buffer, static_cast<int>(head.length), SvrReplyTimeout(), nullptr);
-        if (got != static_cast<int>(head.length))
+        memcpy(buffer, &head, sizeof(head));
+        int rest = static_cast<int>(head.length - sizeof(head));
+        if (rest > 0 && RecvBufFromRemote(sock, buffer + sizeof(head), rest, SvrReplyTimeout(), nullptr) != rest)
             break;
         ProcessUserCommand(slot, buffer);
         free(buffer);

@@ -58,13 +58,12 @@ struct _VTN_SERVER_GLOBAL {
 
 extern _VTN_SERVER_GLOBAL gSvrGlobal;
 
-// Wakes the mail monitor's waits (commonsvr_mail.cpp).
-void MailMonitorWake();
+// Wakes the mail monitor when its current wait is for one of bits (commonsvr_mail.cpp).
+void MailMonitorWake(uint32_t bits);
 inline void SetSvrFlag(uint32_t bit)
 {
     gSvrGlobal.flags.fetch_or(bit);
-    if (bit & (VTN_FLAG_RELOAD_MAIL | VTN_FLAG_NEW_EVENT | VTN_FLAG_STOP))
-        MailMonitorWake();
+    MailMonitorWake(bit);
 }
 inline void ClearSvrFlag(uint32_t bit) { gSvrGlobal.flags.fetch_and(~bit); }
 inline bool TestSvrFlag(uint32_t bit) { return (gSvrGlobal.flags.load() & bit) != 0; }

@@ -15,19 +15,30 @@ std::mutex gWakeMutex;
 std::condition_variable gWake;
 std::atomic<int> gPassDelayMs{2000};
 std::atomic<int> gBackOffMs{1000 * 1000};
+// The flag bits whose setting ends the monitor's current wait; a setter of any other bit
+// does not wake it (a log line with no mail configured costs nothing here).
+std::atomic<uint32_t> gWantBits{0};
 
-// Waits up to ms, or until done() holds (checked under the mutex, so no wake is lost).
-template <typename Done>
-void WaitUntil(int ms, Done done)
+// Waits up to ms, or until one of the bits is set (checked under the mutex, so no wake is lost).
+void WaitForBits(int ms, uint32_t bits)
 {
+    gWantBits.store(bits | VTN_FLAG_STOP);
     std::unique_lock<std::mutex> lock(gWakeMutex);
-    gWake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return SvrStopping() || done(); });
+    gWake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return TestSvrFlag(bits | VTN_FLAG_STOP); });
+    gWantBits.store(0);
 }
 
 void BackOff()
 {
     // A change of the mail settings ends the pause early.
-    WaitUntil(gBackOffMs.load(), [] { return TestSvrFlag(VTN_FLAG_RELOAD_MAIL); });
+    WaitForBits(gBackOffMs.load(), VTN_FLAG_RELOAD_MAIL);
+}
+
+// True when line n is there and marked as mailed.
+bool LineMailed(int n)
+{
+    _VTN_LOG_EVENT event{};
+    return EnumEvent(&event, n) == VTN_SUCCESS && event.mark == '1';
 }
 
 // Reads every recipient in use into a new list; false when none was read.
@@ -58,8 +69,11 @@ void FreeRecipientList()
     gSvrGlobal.recipients = nullptr;
 }
 
-void MailMonitorWake()
+void MailMonitorWake(uint32_t bits)
 {
+    // The bit is already set: a waiter that stores its bits later sees it in its own check.
+    if ((gWantBits.load() & bits) == 0)
+        return;
     // Taking the mutex orders the wake after a waiter's check of the flags.
     std::lock_guard<std::mutex> lock(gWakeMutex);
     gWake.notify_all();
@@ -93,13 +107,25 @@ VtnMailPass MailMonitorPass(VtnMailMonitorState* state)
     if (gSvrGlobal.recipients == nullptr)
         return VtnMailPass::BackOff;
 
+    // Lines before the first one left unmailed by the last pass are all marked: start there,
+    // unless the log was cleared or rewritten since.
+    int first = state->firstUnmailed;
+    if (first > 0 && (state->logGeneration != EventLogGeneration() || !LineMailed(first - 1)))
+        first = 0;
+    state->logGeneration = EventLogGeneration();
+    int left = -1;
+    int i = first;
     _VTN_LOG_EVENT event{};
-    for (int i = 0; !SvrStopping() && EnumEvent(&event, i) == VTN_SUCCESS; ++i) {
+    for (; !SvrStopping() && EnumEvent(&event, i) == VTN_SUCCESS; ++i) {
         if (event.mark == '1')
             continue;
-        if (vtn_send_mail(&state->smtp, gSvrGlobal.recipients, state->count, &event) == VTN_SUCCESS)
-            UpdateEvent(i, '1');   // a failed mark only means the line is mailed again
+        // A failed mark only means the line is mailed again.
+        bool done = vtn_send_mail(&state->smtp, gSvrGlobal.recipients, state->count, &event) == VTN_SUCCESS &&
+                    UpdateEvent(i, '1') == 0;
+        if (!done && left < 0)
+            left = i;
     }
+    state->firstUnmailed = left >= 0 ? left : i;
     return VtnMailPass::Mailed;
 }
 
@@ -109,11 +135,11 @@ void* mailmonitor(void*)
     while (!SvrStopping()) {
         // Idle until a new line may exist or the settings changed; a wake ends the wait at once.
         const uint32_t kPassBits = VTN_FLAG_NEW_EVENT | VTN_FLAG_RELOAD_MAIL;
-        WaitUntil(gBackOffMs.load(), [&] { return TestSvrFlag(kPassBits); });
+        WaitForBits(gBackOffMs.load(), kPassBits);
         if (SvrStopping() || !TestSvrFlag(kPassBits))
             continue;
         // A short pause lets a burst of events go out in one pass.
-        WaitUntil(gPassDelayMs.load(), [] { return false; });
+        WaitForBits(gPassDelayMs.load(), 0);
         if (SvrStopping())
             break;
         if (MailMonitorPass(&state) == VtnMailPass::BackOff)

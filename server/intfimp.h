@@ -20,6 +20,8 @@ int VtnGetCurrentServerParams(_CS_ALTERABLE_SERVER_PARAM* out);
 // Start-up cleaning of "/etc/vtnuser.dat": keeps comments and valid users, adds the default user
 // "RAID" when no valid user remains.
 void Init_User_File();
+// Removes what a replacement of the users or port file left when the server died mid-write.
+void RemoveStaleServerFiles();
 
 // Name, password and description of the default user.
 constexpr const char* VTN_DEFAULT_USER = "RAID";

@@ -121,6 +121,12 @@ int UpdateServerParams(_CS_ALTERABLE_SERVER_PARAM* given)
     return ReplaceFile(VtnPathForWrite(kIniFile), text, 0644) ? 0 : -1;
 }
 
+void RemoveStaleServerFiles()
+{
+    for (const char* file : {kUsersFile, kIniFile})
+        RemoveStaleReplacements(VtnPath(file));
+}
+
 void Init_User_File()
 {
     std::string usersPath = VtnPathForWrite(kUsersFile);

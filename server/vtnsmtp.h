@@ -54,6 +54,8 @@ void SmtpSetByteWait(int milliseconds);
 struct VtnMailMonitorState {
     _VTN_SMTP_SERVER_INFO smtp;
     int count;
+    int firstUnmailed;        // where the next pass starts: every line before it is marked
+    uint64_t logGeneration;   // EventLogGeneration() when firstUnmailed was taken
 };
 
 enum class VtnMailPass {

@@ -118,8 +118,7 @@ int Closed(_CALLBACK_PARAM* cb)
 int PeekLoop(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_PARAM* cb)
 {
     Deadline deadline(timeout);
-    if (!WaitReady(sock, POLLIN, deadline))
-        return TimedOut(timeout, cb);
+    // Try first: a packet that is already there costs no poll.
     for (;;) {
         ssize_t n = recv(sock, buf, static_cast<size_t>(length), flags | MSG_DONTWAIT);
         if (n < 0) {
@@ -147,8 +146,6 @@ int PeekLoop(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_
 int RecvLoop(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_PARAM* cb)
 {
     Deadline deadline(timeout);
-    if (!WaitReady(sock, POLLIN, deadline))
-        return TimedOut(timeout, cb);
     if (timeout == 0) {
         // A poll takes a whole packet or nothing: consuming half of one would leave the
         // stream out of step for every later read.
@@ -209,10 +206,6 @@ int SendBufToRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARA
         return -1;
     }
     Deadline deadline(timeout);
-    if (!WaitReady(sock, POLLOUT, deadline)) {
-        RunCallback(cb);
-        return -1;
-    }
     int sent = 0;
     while (sent < length) {
         // Never block inside send: a peer that stops reading must not hold us past the deadline.
@@ -242,6 +235,35 @@ int GetPacket(int sock, char* buf, int length, int flags, int timeout, _CALLBACK
     if (flags & MSG_PEEK)
         return PeekLoop(sock, buf, length, flags, timeout, cb);
     return RecvLoop(sock, buf, length, flags, timeout, cb);
+}
+
+int RecvAfterFirstByte(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb)
+{
+    if (length < 0 || (!buf && length > 0))
+        return -1;
+    if (sock < 0)
+        return Closed(cb);
+    if (length == 0)
+        return 0;
+    // The wait for the first byte has no limit: one blocking receive, or poll for a
+    // non-blocking socket.
+    ssize_t n;
+    for (;;) {
+        n = recv(sock, buf, static_cast<size_t>(length), 0);
+        if (n >= 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitReady(sock, POLLIN, Deadline(-1)))
+            continue;
+        return Closed(cb);
+    }
+    if (n == 0)
+        return Closed(cb);
+    if (n == length)
+        return length;
+    int rest = RecvLoop(sock, buf + n, length - static_cast<int>(n), 0, timeout, cb);
+    return rest > 0 ? static_cast<int>(n) + rest : static_cast<int>(n);
 }
 
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb)

@@ -54,6 +54,9 @@ int SendBufToRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARA
 // (callback when timeout > 0); a 0 time-out takes nothing of a packet that is only half there.
 // With MSG_PEEK: the peeked count, 0 when closed, -1 on error (no callback), or VTN_RECV_TIMEOUT.
 int GetPacket(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_PARAM* cb);
+// Receives the whole length: waits without limit for its first byte, then for the rest at most
+// timeout seconds. The count (short when the rest did not come), or VTN_CONN_CLOSED (callback).
+int RecvAfterFirstByte(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);
 // Peeks the 24-byte head; it stays in the socket.
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb);
 int RecvBufFromRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);

@@ -1,6 +1,10 @@
 #include "fileio.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <dirent.h>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,16 +58,69 @@ bool WriteExact(int fd, const void* buf, size_t len)
     return true;
 }
 
+namespace {
+
+std::atomic<VtnFileStepHook> gStepHook{nullptr};
+
+void Step(const char* name)
+{
+    if (VtnFileStepHook hook = gStepHook.load(std::memory_order_relaxed))
+        hook(name);
+}
+
+constexpr size_t kTempSuffix = 6;  // mkstemp's XXXXXX
+
+}  // namespace
+
+void VtnSetFileStepHook(VtnFileStepHook hook)
+{
+    gStepHook.store(hook);
+}
+
 bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode, bool durable)
 {
     std::string tmp = path + ".XXXXXX";
+    Step("create");
     int fd = mkstemp(tmp.data());
     if (fd < 0)
         return false;
-    bool ok = fchmod(fd, mode) == 0 && WriteExact(fd, data.data(), data.size()) && (!durable || fsync(fd) == 0);
+    Step("write");
+    bool ok = fchmod(fd, mode) == 0 && WriteExact(fd, data.data(), data.size());
+    if (ok && durable) {
+        Step("sync");
+        ok = fsync(fd) == 0;
+    }
     ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
-        return true;
+    if (ok) {
+        Step("rename");
+        if (rename(tmp.c_str(), path.c_str()) == 0) {
+            Step("done");
+            return true;
+        }
+    }
     unlink(tmp.c_str());
     return false;
+}
+
+void RemoveStaleReplacements(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr)
+        return;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name.size() != base.size() + 1 + kTempSuffix || name.compare(0, base.size(), base) != 0 ||
+            name[base.size()] != '.')
+            continue;
+        bool temp = std::all_of(name.end() - kTempSuffix, name.end(),
+                                [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0; });
+        struct stat st;
+        std::string full = dir + "/" + name;
+        if (temp && lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            unlink(full.c_str());  // a failure leaves one stale file; nothing else depends on it
+    }
+    closedir(d);
 }

@@ -1,5 +1,6 @@
 #include "global_log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +56,8 @@ std::mutex& LogMutex()
     static std::mutex mutex;
     return mutex;
 }
+
+std::atomic<uint64_t> gGeneration{0};
 
 LogIndex& Index()
 {
@@ -301,10 +304,16 @@ int UpdateEvent(int n, uint8_t mark)
     return result;
 }
 
+uint64_t EventLogGeneration()
+{
+    return gGeneration.load();
+}
+
 int Clear_EventLog()
 {
     std::lock_guard<std::mutex> guard(LogMutex());
     Index().valid = false;
+    gGeneration.fetch_add(1);
     std::string path = VtnPath(kLogPath);
     if (unlink(path.c_str()) == 0 || errno == ENOENT)
         return 0;

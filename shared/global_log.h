@@ -29,6 +29,8 @@ void SaveStrEvent(uint8_t severity, char* text);
 uint32_t EnumEvent(_VTN_LOG_EVENT* event, int n);
 int UpdateEvent(int n, uint8_t mark);
 int Clear_EventLog();
+// Changes each time the log is cleared, so a reader can tell its line numbers are stale.
+uint64_t EventLogGeneration();
 
 void VTN_INIT_LOCK_DATA();
 void VTN_LOCK_LOG_FILE(_VTN_LOCK_FILE_DATA* lock);

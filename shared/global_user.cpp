@@ -1,6 +1,8 @@
 #include "global_user.h"
 
 #include <cctype>
+#include <cerrno>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "fileio.h"
 #include "paths.h"
 #include "textutil.h"
 #include "vtnstatus.h"
@@ -30,26 +33,66 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-// Reads one whole line (any length) into *line; false at the end of the file.
-bool ReadLine(FILE* f, std::string* line)
+// The whole users file in *text; false when it cannot be read.
+bool ReadUsersText(std::string* text)
 {
-    line->clear();
-    int c;
-    while ((c = fgetc(f)) != EOF) {
-        line->push_back(static_cast<char>(c));
-        if (c == '\n')
+    text->clear();
+    int fd = open(VtnPath(kUserFile).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    char chunk[16 * 1024];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
             break;
+        text->append(chunk, static_cast<size_t>(n));
     }
-    return !line->empty();
+    close(fd);
+    return ok;
+}
+
+// One line of the file: [begin, end), end just after its newline (or the end of the text).
+struct LineSpan {
+    size_t begin;
+    size_t end;
+};
+
+// Calls visit(span) for every line in order until it returns true; the span it stopped on.
+template <typename Visit>
+bool FindLine(const std::string& text, Visit visit, LineSpan* hit)
+{
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t nl = text.find('\n', begin);
+        size_t end = nl == std::string::npos ? text.size() : nl + 1;
+        LineSpan span{begin, end};
+        if (visit(span)) {
+            if (hit != nullptr)
+                *hit = span;
+            return true;
+        }
+        begin = end;
+    }
+    return false;
 }
 
 // Parses a line as the file reader sees it: at most kMaxLine characters.
-bool ParseFileLine(const std::string& line, _VTN_USER_INFO* user)
+bool ParseFileLine(const char* line, size_t len, _VTN_USER_INFO* user)
 {
     char buf[kMaxLine + 1];
-    CopyField(buf, sizeof buf, line.data(), line.size());
+    CopyField(buf, sizeof buf, line, len);
     bool comment = false;
     return GetUserInfo(buf, user, &comment);
+}
+
+bool ParseSpan(const std::string& text, LineSpan span, _VTN_USER_INFO* user)
+{
+    return ParseFileLine(text.data() + span.begin, span.end - span.begin, user);
 }
 
 bool Matches(const _VTN_USER_INFO& user, const char* name, bool system)
@@ -58,25 +101,37 @@ bool Matches(const _VTN_USER_INFO& user, const char* name, bool system)
            ((user.flags & VTN_USER_SYSTEM) != 0) == system;
 }
 
-// First valid line for name; false when none or when the file cannot be read.
-bool FindUser(const char* name, bool system, _VTN_USER_INFO* found)
+// First valid line for name in text.
+bool FindUserIn(const std::string& text, const char* name, bool system, _VTN_USER_INFO* found, LineSpan* where)
 {
-    if (name == nullptr)
-        return false;
-    FILE* f = fopen(VtnPath(kUserFile).c_str(), "r");
-    if (f == nullptr)
-        return false;
-    std::string line;
     _VTN_USER_INFO user;
-    bool hit = false;
-    while (!hit && ReadLine(f, &line)) {
-        if (ParseFileLine(line, &user) && Matches(user, name, system))
-            hit = true;
-    }
-    fclose(f);
+    bool hit = FindLine(
+        text, [&](LineSpan span) { return ParseSpan(text, span, &user) && Matches(user, name, system); }, where);
     if (hit && found != nullptr)
         *found = user;
     return hit;
+}
+
+// First valid line for name; false when none or when the file cannot be read.
+bool FindUser(const char* name, bool system, _VTN_USER_INFO* found)
+{
+    std::string text;
+    return name != nullptr && ReadUsersText(&text) && FindUserIn(text, name, system, found, nullptr);
+}
+
+// Replaces the users file with text in one rename: a crash at any instant leaves either the old
+// file or the new one, and a failed write leaves the old one.
+bool WriteUsersText(const std::string& text)
+{
+    return ReplaceFile(VtnPathForWrite(kUserFile), text, 0600);
+}
+
+// A line added after a text whose last line lacks its newline starts on a line of its own.
+void AppendLine(std::string* text, const std::string& line)
+{
+    if (!text->empty() && text->back() != '\n')
+        text->push_back('\n');
+    text->append(line);
 }
 
 bool HasLineBreakOrColon(const char* text)
@@ -114,10 +169,11 @@ uint32_t ReadHexField(const char* begin, const char* end)
     return static_cast<uint32_t>(strtoul(field.c_str(), nullptr, 16));
 }
 
-// Writes line back at start with the flags field's first character set for valid. Only a
-// change that takes effect is written (a hand-written flags field may start otherwise).
-bool RewriteFlag(FILE* f, long start, std::string line, bool valid, bool system)
+// Sets, in text, the first character of the flags field of the line at span. Only a change
+// that takes effect is made (a hand-written flags field may start otherwise).
+bool SetFlagChar(std::string* text, LineSpan span, bool valid, bool system)
 {
+    std::string line = text->substr(span.begin, span.end - span.begin);
     size_t pos = std::string::npos;
     for (int i = 0; i < 4; ++i) {
         pos = line.find(':', pos == std::string::npos ? 0 : pos + 1);
@@ -128,51 +184,41 @@ bool RewriteFlag(FILE* f, long start, std::string line, bool valid, bool system)
         return false;
     line[pos + 1] = valid ? (system ? '3' : '1') : '0';
     _VTN_USER_INFO check;
-    if (!ParseFileLine(line, &check) || ((check.flags & VTN_USER_VALID) != 0) != valid)
+    if (!ParseFileLine(line.data(), line.size(), &check) || ((check.flags & VTN_USER_VALID) != 0) != valid)
         return false;
-    if (start < 0 || fseek(f, start, SEEK_SET) != 0)
-        return false;
-    return fwrite(line.data(), 1, line.size(), f) == line.size() && fflush(f) == 0;
+    (*text)[span.begin + pos + 1] = line[pos + 1];
+    return true;
 }
 
-// Rewrites, in place, the first character of the flags field of the first valid line for
-// name; *lineStart gets the line's offset. A system account keeps its flag when marked valid.
-bool MarkUser(const char* name, bool valid, bool system, long* lineStart)
+// The user's line formatted as addnewuser writes it (the record gets the "sys\" prefix of a
+// system account); false when the record would not read back.
+bool FormatUserLine(_VTN_USER_INFO* user, std::string* line)
 {
-    if (name == nullptr)
+    user->name[63] = '\0';
+    user->password[63] = '\0';
+    user->description[127] = '\0';
+    if (!CanWriteUser(*user))
         return false;
-    FILE* f = fopen(VtnPath(kUserFile).c_str(), "r+");
-    if (f == nullptr)
-        return false;
-    std::string line;
-    _VTN_USER_INFO user;
-    bool done = false;
-    long start = ftell(f);
-    while (ReadLine(f, &line)) {
-        if (ParseFileLine(line, &user) && Matches(user, name, system)) {
-            done = RewriteFlag(f, start, line, valid, system);
-            if (done && lineStart != nullptr)
-                *lineStart = start;
-            break;
-        }
-        start = ftell(f);
-    }
-    if (fclose(f) != 0)
-        done = false;
-    return done;
+    if (user->flags & VTN_USER_SYSTEM)
+        convertsysuser(user->name);
+    for (char& c : user->description)
+        if (c == '\n')
+            c = '\0';
+    char buf[64 + 64 + 3 * 9 + 128 + 4];
+    FormatText(buf, sizeof buf, "%s:%s:%x:%x:%x:%s\n", user->name, user->password, user->rights, user->rights2,
+               (user->flags & (VTN_USER_VALID | VTN_USER_SYSTEM)) | VTN_USER_VALID, user->description);
+    *line = buf;
+    return true;
 }
 
-// Marks the line at start valid again (undo of MarkUser).
-bool RestoreLine(long start, bool system)
+// Appends line to the users file (made when missing).
+bool AppendToUsers(const std::string& line)
 {
-    FILE* f = fopen(VtnPath(kUserFile).c_str(), "r+");
-    if (f == nullptr)
-        return false;
-    std::string line;
-    bool done = fseek(f, start, SEEK_SET) == 0 && ReadLine(f, &line) && RewriteFlag(f, start, line, true, system);
-    if (fclose(f) != 0)
-        done = false;
-    return done;
+    std::string text;
+    if (!ReadUsersText(&text) && access(VtnPath(kUserFile).c_str(), F_OK) == 0)
+        return false;  // there but unreadable: never replace it with less
+    AppendLine(&text, line);
+    return WriteUsersText(text);
 }
 
 }  // namespace
@@ -254,24 +300,23 @@ uint32_t EnumUser(_VTN_USER_INFO* user, int n)
 {
     if (user == nullptr)
         return VTN_FAILURE;
-    FILE* f = fopen(VtnPath(kUserFile).c_str(), "r");
-    if (f == nullptr)
+    std::string text;
+    if (!ReadUsersText(&text))
         return VTN_FAILURE;
-    std::string line;
+    if (n < 0)
+        return VTN_NO_MORE_ENTRIES;
     _VTN_USER_INFO parsed;
     int index = 0;
-    uint32_t result = VTN_NO_MORE_ENTRIES;
-    while (n >= 0 && ReadLine(f, &line)) {
-        if (!ParseFileLine(line, &parsed) || (parsed.flags & VTN_USER_VALID) == 0)
-            continue;
-        if (index++ == n) {
-            *user = parsed;
-            result = VTN_SUCCESS;
-            break;
-        }
-    }
-    fclose(f);
-    return result;
+    bool hit = FindLine(
+        text,
+        [&](LineSpan span) {
+            return ParseSpan(text, span, &parsed) && (parsed.flags & VTN_USER_VALID) != 0 && index++ == n;
+        },
+        nullptr);
+    if (!hit)
+        return VTN_NO_MORE_ENTRIES;
+    *user = parsed;
+    return VTN_SUCCESS;
 }
 
 bool isvaliduser(char* name, _VTN_USER_INFO* found, bool system)
@@ -309,42 +354,28 @@ bool isvalidsysuser(char* name)
 
 bool markuser(char* name, bool valid, bool system)
 {
-    return MarkUser(name, valid, system, nullptr);
+    if (name == nullptr)
+        return false;
+    std::lock_guard<std::mutex> lock(g_userFileMutex);
+    std::string text;
+    LineSpan where{};
+    return ReadUsersText(&text) && FindUserIn(text, name, system, nullptr, &where) &&
+           SetFlagChar(&text, where, valid, system) && WriteUsersText(text);
 }
 
 bool adduline(char* text)
 {
     if (text == nullptr)
         return false;
-    FILE* f = fopen(VtnPathForWrite(kUserFile).c_str(), "a");
-    if (f == nullptr)
-        return false;
-    size_t len = strlen(text);
-    bool ok = fwrite(text, 1, len, f) == len;
-    if (fclose(f) != 0)
-        ok = false;
-    return ok;
+    std::lock_guard<std::mutex> lock(g_userFileMutex);
+    return AppendToUsers(text);
 }
 
 bool addnewuser(_VTN_USER_INFO* user)
 {
-    if (user == nullptr)
-        return false;
-    user->name[63] = '\0';
-    user->password[63] = '\0';
-    user->description[127] = '\0';
-    if (!CanWriteUser(*user))
-        return false;
-    if (user->flags & VTN_USER_SYSTEM)
-        convertsysuser(user->name);
-    for (char& c : user->description)
-        if (c == '\n')
-            c = '\0';
-    char line[64 + 64 + 3 * 9 + 128 + 4];
-    FormatText(line, sizeof line, "%s:%s:%x:%x:%x:%s\n", user->name, user->password, user->rights,
-               user->rights2, (user->flags & (VTN_USER_VALID | VTN_USER_SYSTEM)) | VTN_USER_VALID,
-               user->description);
-    return adduline(line);
+    std::lock_guard<std::mutex> lock(g_userFileMutex);
+    std::string line;
+    return user != nullptr && FormatUserLine(user, &line) && AppendToUsers(line);
 }
 
 uint32_t SetUser(_VTN_USER_INFO* user, uint8_t action)
@@ -356,18 +387,31 @@ uint32_t SetUser(_VTN_USER_INFO* user, uint8_t action)
     char name[64];
     CopyField(name, sizeof name, user->name, sizeof user->name);
 
+    // Every change reads the file once and replaces it whole, so that a crash or a failed
+    // write at any instant leaves each user as it was or as changed.
+    std::string text;
+    bool readable = ReadUsersText(&text);
     _VTN_USER_INFO found;
+    LineSpan where{};
+    bool exists = readable && FindUserIn(text, name, system, &found, &where);
     switch (action) {
-    case VTN_USER_ADD:
+    case VTN_USER_ADD: {
         if (system && !isvalidsysuser(name))
             return VTN_NOT_FOUND;
-        if (isvaliduser(name, nullptr, system))
+        if (exists)
             return VTN_EXISTS;
-        return addnewuser(user) ? VTN_SUCCESS : VTN_FAILURE;
+        if (!readable && access(VtnPath(kUserFile).c_str(), F_OK) == 0)
+            return VTN_FAILURE;  // there but unreadable: never replace it with less
+        std::string line;
+        if (!FormatUserLine(user, &line))
+            return VTN_FAILURE;
+        AppendLine(&text, line);
+        return WriteUsersText(text) ? VTN_SUCCESS : VTN_FAILURE;
+    }
 
     case VTN_USER_SET_PASSWORD:
     case VTN_USER_SET_RIGHTS: {
-        if (!isvaliduser(name, &found, system))
+        if (!exists)
             return VTN_NOT_FOUND;
         if (action == VTN_USER_SET_PASSWORD) {
             memcpy(found.password, user->password, sizeof found.password);
@@ -375,25 +419,18 @@ uint32_t SetUser(_VTN_USER_INFO* user, uint8_t action)
             found.rights = user->rights;
             found.rights2 = user->rights2;
         }
-        // Refuse before marking, so that a refused change does not lose the user.
-        found.password[63] = '\0';
-        if (!CanWriteUser(found))
+        // The old line marked invalid and the new one appended, in one replacement of the file.
+        std::string line;
+        if (!FormatUserLine(&found, &line) || !SetFlagChar(&text, where, false, system))
             return VTN_FAILURE;
-        long oldLine = -1;
-        if (!MarkUser(name, false, system, &oldLine))
-            return VTN_FAILURE;
-        if (!addnewuser(&found)) {
-            // Bring the old line back rather than lose the user; the failure is reported anyway.
-            (void)RestoreLine(oldLine, system);
-            return VTN_FAILURE;
-        }
-        return VTN_SUCCESS;
+        AppendLine(&text, line);
+        return WriteUsersText(text) ? VTN_SUCCESS : VTN_FAILURE;
     }
 
     case VTN_USER_DELETE:
-        if (!isvaliduser(name, nullptr, system))
+        if (!exists)
             return VTN_FAILURE;
-        return markuser(name, false, system) ? VTN_SUCCESS : VTN_FAILURE;
+        return SetFlagChar(&text, where, false, system) && WriteUsersText(text) ? VTN_SUCCESS : VTN_FAILURE;
 
     default:
         return VTN_FAILURE;

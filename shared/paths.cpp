@@ -26,6 +26,11 @@ std::string VtnPath(const char* systemPath)
 std::string VtnPathForWrite(const char* systemPath)
 {
     std::string real = VtnPath(systemPath);
+    // Nearly always the folder is there already: one stat instead of a mkdir per level.
+    size_t last = real.rfind('/');
+    struct stat st;
+    if (last == std::string::npos || last == 0 || (stat(real.substr(0, last).c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+        return real;
     // mkdir -p of every folder above the file; existing ones are fine.
     for (size_t pos = real.find('/', 1); pos != std::string::npos; pos = real.find('/', pos + 1)) {
         std::string dir = real.substr(0, pos);

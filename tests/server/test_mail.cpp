@@ -475,6 +475,36 @@ TEST_F(SmtpSinkTest, MonitorPassMailsAndMarksEachLine)
     EXPECT_EQ(Mails().size(), 3u);
 }
 
+TEST_F(SmtpSinkTest, APassStartsAtTheFirstLineNotMailedUnlessTheLogChanged)
+{
+    _VTN_SMTP_SERVER_INFO smtp = Smtp(port);
+    ASSERT_EQ(cs_vtn_set_smtp_server(0, &smtp), VTN_SUCCESS);
+    _VTN_MAIL_RECIPIENT_INFO a = Recipient("a@example.com", "Alice", VTN_MAIL_ERROR);
+    ASSERT_EQ(cs_vtn_set_mail_recipients(0, &a, VTN_RECIPIENT_ADD), VTN_SUCCESS);
+    Log('E', "one");
+    Log('E', "two");
+    VtnMailMonitorState state{};
+    gSvrGlobal.flags.store(VTN_FLAG_RELOAD_MAIL | VTN_FLAG_NEW_EVENT);
+    ASSERT_EQ(MailMonitorPass(&state), VtnMailPass::Mailed);
+    ASSERT_EQ(WaitForMails(2).size(), 2u);
+    EXPECT_EQ(state.firstUnmailed, 2);
+
+    // Cleared: the new lines are numbered from 0 again and all of them go out.
+    ASSERT_EQ(Clear_EventLog(), 0);
+    Log('E', "after the clear");
+    ASSERT_EQ(MailMonitorPass(&state), VtnMailPass::Mailed);
+    EXPECT_EQ(Marks(), "1");
+    ASSERT_EQ(WaitForMails(3).size(), 3u);
+
+    // Rewritten behind the log's back with more lines, none mailed: all of them go out.
+    ASSERT_TRUE(WriteFileText(root.Path("/var/log/vtn.log"), "0\tE\t03/08/26 10:00:00\tx\n"
+                                                              "0\tE\t03/08/26 10:00:01\ty\n"
+                                                              "0\tE\t03/08/26 10:00:02\tz\n"));
+    ASSERT_EQ(MailMonitorPass(&state), VtnMailPass::Mailed);
+    EXPECT_EQ(Marks(), "111");
+    EXPECT_EQ(WaitForMails(6).size(), 6u);
+}
+
 TEST_F(SmtpSinkTest, NotificationOffFromTheStart)
 {
     _VTN_SMTP_SERVER_INFO smtp = Smtp(port, VTN_SMTP_NOTIFY_OFF);

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "rawclient.h"
 
 namespace {
@@ -258,6 +260,59 @@ TEST_F(LoginTest, IdleSessionIsKeptButAMissingBodyEndsIt)
     EXPECT_TRUE(raw::ClosedByPeer(sock.fd()));
     Socket next;
     EXPECT_EQ(server.Connect(&next).status, 0u);
+}
+
+TEST_F(LoginTest, HalfAHeadEndsTheSessionWithinTheReplyTimeout)
+{
+    Start("", kShortTimeouts);
+    Socket sock;
+    ASSERT_EQ(server.Connect(&sock).status, 0u);
+    // Silence before a request is fine; the first byte of a head starts the reply time-out.
+    EXPECT_TRUE(raw::StaysOpenAndSilent(sock.fd(), 2500));
+    _Packet_Head head = raw::Head(sizeof(_Packet_Head) + sizeof(_VTN_USER_INFO), VTN_PACKET_REQUEST, VTN_GROUP_USER,
+                                  VTN_CODE_CURRENT_USER);
+    ASSERT_TRUE(raw::SendAll(sock.fd(), &head, sizeof(head) / 2));
+    EXPECT_TRUE(raw::ClosedByPeer(sock.fd()));
+    Socket next;
+    EXPECT_EQ(server.Connect(&next).status, 0u);
+    EXPECT_TRUE(Served(next.fd()));
+}
+
+TEST_F(LoginTest, FailedLoginAnswersAfterAPauseAndTheNextLoginSucceeds)
+{
+    Start("");
+    Socket bad;
+    auto t0 = std::chrono::steady_clock::now();
+    raw::LoginResult r = server.Connect(&bad, "RAID", "guess");
+    auto waited = std::chrono::steady_clock::now() - t0;
+    ASSERT_TRUE(r.answered);
+    EXPECT_EQ(r.status, VTN_NOT_FOUND);
+    // A lower bound only: the answer must not come before the pause.
+    EXPECT_GE(waited, std::chrono::milliseconds(950));
+    EXPECT_TRUE(raw::ClosedByPeer(bad.fd()));
+
+    Socket good;
+    EXPECT_EQ(server.Connect(&good).status, 0u);
+    EXPECT_TRUE(Served(good.fd()));
+}
+
+TEST(ServerStart, RemovesItsStaleTemporaryFiles)
+{
+    TempRoot root;
+    TestServer server(root);
+    ASSERT_TRUE(server.Prepare());
+    const char* stale[] = {"/etc/vtnuser.dat.AbC123", "/etc/vtn.ini.x9Yz0Q"};
+    const char* kept[] = {"/etc/vtnuser.dat.keep", "/etc/vtnuser.dat.AbC12", "/etc/other.dat.AbC123"};
+    for (const char* f : stale)
+        ASSERT_TRUE(raw::WriteSystemFile(f, "half a file"));
+    for (const char* f : kept)
+        ASSERT_TRUE(raw::WriteSystemFile(f, "not ours"));
+    ASSERT_TRUE(server.Start()) << server.Stderr();
+    for (const char* f : stale)
+        EXPECT_FALSE(FileExists(root.Path(f))) << f;
+    for (const char* f : kept)
+        EXPECT_TRUE(FileExists(root.Path(f))) << f;
+    EXPECT_EQ(server.Stop(), 0);
 }
 
 struct BindCase {
