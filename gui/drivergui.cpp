@@ -263,11 +263,34 @@ void CMainWindow::PrintStatus(const char* text)
     g_free(shown);
 }
 
+namespace {
+
+struct SIdleCall {
+    GSourceFunc func;
+    void* data;
+    unsigned int id;
+};
+
+// Runs the callback; once it is done the window forgets its source.
+gboolean RunIdleCall(gpointer p)
+{
+    auto* call = static_cast<SIdleCall*>(p);
+    gboolean again = call->func(call->data);
+    if (!again)
+        if (CMainWindow* win = GetMainWindow())
+            win->ForgetIdle(call->id);
+    return again;
+}
+
+}  // namespace
+
 unsigned int CMainWindow::AddIdle(GSourceFunc func, void* data)
 {
-    unsigned int id = g_idle_add(func, data);
-    pIdleSources = g_list_prepend(pIdleSources, GUINT_TO_POINTER(id));
-    return id;
+    auto* call = new SIdleCall{func, data, 0};
+    call->id = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, RunIdleCall, call,
+                               [](gpointer p) { delete static_cast<SIdleCall*>(p); });
+    pIdleSources = g_list_prepend(pIdleSources, GUINT_TO_POINTER(call->id));
+    return call->id;
 }
 
 void CMainWindow::ForgetIdle(unsigned int source)

@@ -189,8 +189,10 @@ public:
     unsigned int nTimerSource;
     GList* pIdleSources;  // GUINT_TO_POINTER(source id)
 
-    // Adds an idle callback that the window removes when it is destroyed (if it has not run).
+    // Adds an idle callback that the window removes when it is destroyed, unless it is done by
+    // then (returned false).
     unsigned int AddIdle(GSourceFunc func, void* data);
+    // Drops a source from the window's list (the source itself is left alone).
     void ForgetIdle(unsigned int source);
 
 private:
@@ -244,7 +246,7 @@ void no_mselect(GtkWidget* w);
 // A dialog window: title, border, size request, transient for the main window (when there is
 // one) and centred, realized; its close box answers Cancel (closeIsOk: OK).
 GtkWidget* NewDialogWindow(const char* title, int width, int height, int border, bool closeIsOk);
-// Attaches rec as "DATA" (first call), grabs the input and runs the main loop until the window
+// Attaches rec as "DATA", grabs the input and runs the main loop until the window
 // is answered or destroyed. The value of the answer.
 int DialogWait(GtkWidget* window, _DIALOG_DATA* rec);
 // kind 0 button, 1 tree item (an expander), 2 list item (a list-box row), 3 menu item.

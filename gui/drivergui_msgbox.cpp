@@ -110,8 +110,7 @@ GtkWidget* NewDialogWindow(const char* title, int width, int height, int border,
 
 int DialogWait(GtkWidget* window, _DIALOG_DATA* rec)
 {
-    if (g_object_get_data(G_OBJECT(window), kDataKey) == nullptr)
-        g_object_set_data(G_OBJECT(window), kDataKey, rec);
+    g_object_set_data(G_OBJECT(window), kDataKey, rec);
     rec->value = 0;
     rec->done = 0;
     GtkWidget* alive = window;

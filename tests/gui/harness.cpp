@@ -162,7 +162,8 @@ gboolean Responder::Poll(gpointer p)
                 win = found.back();
         }
     }
-    if (win == nullptr)
+    // Answered once it is on the screen and laid out.
+    if (win == nullptr || !gtk_widget_get_mapped(win) || gtk_widget_get_allocated_width(win) <= 1)
         return G_SOURCE_CONTINUE;
 
     SeenWindow seen;

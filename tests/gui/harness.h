@@ -42,8 +42,8 @@ struct Answer {
     GtkWidget* window = nullptr;
 };
 
-// Answers modal windows in the order of its script. A window is looked for every 20 ms; the
-// window holding the input grab is preferred, so a box opened on top of another is found first.
+// Answers modal windows in the order of its script. A window is looked for every 20 ms and taken
+// once it is mapped and laid out; the window holding the input grab is preferred, so a box opened on top of another is found first.
 // The click comes from a one-shot idle, so a window opened by the click can itself be answered.
 // The watchdog fails the test when the script is not done within watchdogMs, and destroys every
 // window but the main window so that no wait hangs.

@@ -387,6 +387,24 @@ TEST_F(MainWindow, ExitDisconnectsReleasesAndRemovesItsSources)
     EXPECT_FALSE(CMainWindow::FocusWindow(nullptr, nullptr));
 }
 
+TEST_F(MainWindow, IdlesThatRanOrRunOnAreRemovedOnce)
+{
+    CMainWindow* win = StartMainWindow();
+    static int once, repeats;
+    once = repeats = 0;
+    win->AddIdle([](gpointer) -> gboolean { return ++once, G_SOURCE_REMOVE; }, nullptr);
+    const unsigned again = win->AddIdle([](gpointer) -> gboolean { return ++repeats, G_SOURCE_CONTINUE; }, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return once == 1 && repeats >= 2; }));
+    EXPECT_EQ(g_list_length(win->pIdleSources), 1u);
+    // A done idle is not removed again (which GLib would report as a critical).
+    MainExit();
+    EXPECT_EQ(g_main_context_find_source_by_id(nullptr, again), nullptr);
+    const int seen = repeats;
+    PumpFor(30);
+    EXPECT_EQ(repeats, seen);
+    EXPECT_EQ(once, 1);
+}
+
 TEST_F(MainWindow, ClosingWhileDisconnectedSendsNothing)
 {
     static int disconnects;
