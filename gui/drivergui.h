@@ -1,0 +1,296 @@
+// The main window of vtnraid: the one CMainWindow object with its menu bar, status bar, forms,
+// per-form toolbars and the /Operation menu, the single-instance check, and the helpers every
+// window uses (message box, icon items, captioned buttons).
+#pragma once
+#include <cairo.h>
+#include <cstdint>
+#include <gtk/gtk.h>
+#include <string>
+
+#include "dam.h"
+#include "damui.h"
+#include "global_user.h"
+
+class CVTNTree;
+
+// ---- toolbars ------------------------------------------------------------------------------
+
+// One toolbar button; the same rows make the /Operation items while their form is current.
+struct SToolbarButtonInfo {
+    const char* text;        // caption and /Operation label
+    const char* tooltip;
+    const char** xpm;        // icon
+    void (*callback)();
+    int nReserved;           // 1 in every row
+    const char* szReserved;  // "" in every row
+    GtkWidget* button;       // set when the toolbar is built; null once it is destroyed
+    GtkWidget* menuitem;     // the /Operation item while the row's form is current
+};
+
+constexpr int VTN_REMOTECON_ROWS = 5;
+constexpr int VTN_EVENTNOTI_ROWS = 5;
+constexpr int VTN_ARRAYMANAGE_ROWS = 7;
+constexpr int VTN_DEVICEMANAGE_ROWS = 1;
+constexpr int VTN_TASKMANAGE_ROWS = 3;
+constexpr int VTN_SPAREPOOL_ROWS = 2;
+
+extern SToolbarButtonInfo RemoteConToolbar[VTN_REMOTECON_ROWS];
+extern SToolbarButtonInfo EventNotiToolbar[VTN_EVENTNOTI_ROWS];
+extern SToolbarButtonInfo ArrayMenageToolbar[VTN_ARRAYMANAGE_ROWS];
+extern SToolbarButtonInfo DeviceMenageToolbar[VTN_DEVICEMANAGE_ROWS];
+extern SToolbarButtonInfo TaskManageToolbar[VTN_TASKMANAGE_ROWS];
+extern SToolbarButtonInfo SparePoolToolbar[VTN_SPAREPOOL_ROWS];
+
+// ---- menu bar -------------------------------------------------------------------------------
+
+// One row of the menu-bar table: path, accelerator, callback, callback action, item type
+// ("<Branch>", "<Separator>" or null for a plain item).
+struct SMenuEntry {
+    const char* path;
+    const char* accelerator;
+    void (*callback)();
+    unsigned int action;
+    const char* itemType;
+};
+
+constexpr int VTN_MENU_ROWS = 28;
+extern SMenuEntry mainmenu_items[VTN_MENU_ROWS];
+extern int nItemNum;
+
+// The menu bar's items by their path without underscores ("/File/Exit", "/Operation").
+struct SMenuFactory;
+
+// ---- forms ----------------------------------------------------------------------------------
+
+constexpr size_t VTN_FORM_NAME_SIZE = 200;
+
+struct SFormInfo {
+    char name[VTN_FORM_NAME_SIZE];
+    GtkWidget* container;  // the vertical box holding the whole form
+};
+
+constexpr int VTN_FRESH_SLOTS = 20;
+constexpr int VTN_PROBE_SLOTS = 20;
+
+// ---- the main window --------------------------------------------------------------------------
+
+class CMainWindow {
+public:
+    CMainWindow();
+    ~CMainWindow();
+    CMainWindow(const CMainWindow&) = delete;
+    CMainWindow& operator=(const CMainWindow&) = delete;
+
+    void Create();
+    void PrintStatus(const char* text);
+    static void DestroyWindow(GtkWidget* widget, void* data);
+    static gboolean FocusWindow(GtkWidget* widget, void* data);
+    static gboolean WindowKey(GtkWidget* widget, GdkEventKey* event, void* data);
+    void FreshTree();
+
+    // Form list.
+    SFormInfo* GetCurrForm(const char* name);
+    int AddNewForm(const char* name, GtkWidget* container);
+    void HideCurrForm();
+    void DeleteForm();
+    int AddNewTree(CVTNTree* tree);
+    void DeleteTree();
+
+    // Menu items by path; nothing happens for a path the menu bar does not have.
+    void EnableMenu(const char* path);
+    void DisableMenu(const char* path);
+    void ShowMenu(const char* path);
+    void HideMenu(const char* path);
+    // The item of a path, or null.
+    GtkWidget* MenuItem(const char* path) const;
+
+    // Toolbars and /Operation.
+    void CreateToolBar(GtkWidget* container, SToolbarButtonInfo* rows, int n);
+    void AddMainMenu(SToolbarButtonInfo* rows, int n);
+
+    // Form switching, each with the form's name.
+    void ShowRemoteCon(const char* name);
+    void ShowEventNotifi(const char* name);
+    void ShowArrayManage(const char* name);
+    void ShowDeviceManage(const char* name);
+    void ShowSparePool(const char* name);
+    void ShowEventView(const char* name);
+    void ShowIconView(const char* name);
+
+    // Fresh list: ids of busy arrays whose page the timer redraws.
+    int AddFresh(uint32_t id);
+    bool GetFresh(uint32_t id) const;
+    int DelFreshs();
+    int DelFresh(uint32_t id);
+
+    // Rights gating (filled with the login).
+    void FreshPrivilege();
+    void FreshRemoteConTool();
+
+    // The 2000 ms timer.
+    static int SysTimer(void* data);
+
+    GtkWidget* pWindow;
+    GtkWidget* pVBox;
+    SMenuFactory* pItemFactory;
+    GtkAccelGroup* pAccelGroup;
+    GtkWidget* pMenuBar;
+    GtkWidget* pStatusBar;
+    unsigned int nStatusContext;
+    GList* pFormList;   // SFormInfo*
+    GList* pTreeList;   // CVTNTree*
+    char szCurrForm[VTN_FORM_NAME_SIZE];
+    cairo_font_face_t* pFont[2];   // regular and bold monospace
+    GdkPixbuf* pPixmap[8];         // adapter, channel, disk, RAID 0, JBOD, RAID 0/1, RAID 1, RAID 1/0
+    CSupportPara SupportPara;
+    SToolbarButtonInfo* pOperTable;
+    int nOperCount;
+    GtkWidget* pStartWin;
+    GtkWidget* pSysList;
+    GtkWidget* pArrayTree;
+    GtkWidget* pDeviceTree;
+    int nLogRows;
+    GtkWidget* pLogList;
+    GtkWidget* pIconList;
+    GtkWidget* pFileSel;
+    GtkWidget* pClearButton;
+    uint32_t nLogMask;
+    uint8_t bSortOrder;
+    int nSpareMode;
+    GtkWidget* pSpareCombo;
+    GtkWidget* pSpareBox;
+    GtkWidget* pAvailList;
+    GtkWidget* pSpareList;
+    GtkWidget* pPoolRadio;
+    GtkWidget* pDedicatedRadio;
+    GtkWidget* pAddSpareBtn;
+    GtkWidget* pRemoveSpareBtn;
+    GtkWidget* pDiskInfoList;
+    GtkWidget* pRecipientList;
+    _VTN_USER_INFO UserInfo;
+    bool bLoggedIn;
+    uint32_t nProbeIds1[VTN_PROBE_SLOTS];
+    uint32_t nProbeIds2[VTN_PROBE_SLOTS];
+    int nProbeCount1;
+    int nProbeCount2;
+    uint32_t nReplaceArrayId;
+    uint8_t bReplaceChanged;
+    int nFreshCount;
+    uint32_t nFreshIds[VTN_FRESH_SLOTS];
+    GtkWidget* pCheckInfoBox;
+    GtkWidget* pCheckInfoLabel;
+    GtkWidget* pCheckList;
+    GtkWidget* pReplaceList;
+    GtkWidget* pReplaceAddBtn;
+    GtkWidget* pReplaceRemoveBtn;
+    bool bTimerOn;
+
+    // Event sources the window added; removed when it is destroyed.
+    unsigned int nTimerSource;
+    GList* pIdleSources;  // GUINT_TO_POINTER(source id)
+
+    // Adds an idle callback that the window removes when it is destroyed, unless it is done by
+    // then (returned false).
+    unsigned int AddIdle(GSourceFunc func, void* data);
+    // Drops a source from the window's list (the source itself is left alone).
+    void ForgetIdle(unsigned int source);
+
+private:
+    void BuildMenuBar();
+    bool SwitchForm(const char* name, void (CMainWindow::*build)(GtkWidget* box), SToolbarButtonInfo* rows, int n);
+    void BuildRemoteCon(GtkWidget* box);
+    void BuildEventNotifi(GtkWidget* box);
+    void BuildArrayManage(GtkWidget* box);
+    void BuildDeviceManage(GtkWidget* box);
+    void BuildSparePool(GtkWidget* box);
+    void BuildEventView(GtkWidget* box);
+    void BuildIconView(GtkWidget* box);
+    void ReleaseWidgets();
+};
+
+extern CMainWindow* pMainWin;
+CMainWindow* GetMainWindow();
+
+// ---- start-up and single instance -------------------------------------------------------------
+
+// Ids of the processes named name under procDir ("/proc"), ending with 0; with none, {1, 0}
+// for "init" and {-1, 0} otherwise. A malloc'ed array the caller frees.
+long* find_pid_by_name(const char* name, const char* procDir = "/proc");
+// True when another vtnraid runs (the caller counts itself).
+bool Findvtnraid();
+// The program: the steps of main.
+int VtnRaidMain(int argc, char** argv);
+
+// ---- menu bar callbacks -------------------------------------------------------------------------
+
+void MainExit();
+void RemoteControl();
+void EventNotification();
+void ArrayManagement();
+void DeviceManagement();
+void SparePool();
+void EventView();
+void IconView();
+void CreateArray();
+
+// ---- message box and widget helpers ---------------------------------------------------------------
+
+// The answer record of a modal window, attached as object data "DATA".
+struct _DIALOG_DATA {
+    uint8_t value;  // 1 OK, 0 Cancel
+    uint8_t done;   // ends the wait
+};
+
+void yes_mselect(GtkWidget* w);
+void no_mselect(GtkWidget* w);
+// A dialog window: title, border, size request, transient for the main window (when there is
+// one) and centred, realized; its close box answers Cancel (closeIsOk: OK).
+GtkWidget* NewDialogWindow(const char* title, int width, int height, int border, bool closeIsOk);
+// Attaches rec as "DATA", grabs the input and runs the main loop until the window
+// is answered or destroyed. The value of the answer.
+int DialogWait(GtkWidget* window, _DIALOG_DATA* rec);
+// kind 0 button, 1 tree item (an expander), 2 list item (a list-box row), 3 menu item.
+GtkWidget* InsertXPMItem(const char* label, const char** xpm, int kind);
+GtkWidget* CreateButton(const char* label);
+// The picture of built-in XPM data, made once and kept for the life of the program.
+GdkPixbuf* XpmPixbuf(const char** xpm);
+
+// ---- handlers of the forms (their bodies come with the dialogs and views they belong to) ---------
+
+void NewSystem();
+void ModSystem();
+void DelSystem();
+void LogSystem();
+bool LogoutSystem();
+void SMTPServerSet();
+void AddRecipient();
+void ModRecipient();
+void DelRecipient();
+void TestRecipient();
+void LoadReceiver();
+void ReceiverSelect(GtkWidget* list, int row, int column, GdkEventButton* event, void* data);
+void DeleteArray();
+void RenameArray();
+void AddDiskArray();
+void VerifyArray();
+void RebuildArray();
+void AbortArray();
+void ReScan();
+void AddNewTask();
+void ModifyTask();
+void DeleteTask();
+void SetSysConfig();
+void UserManageMent();
+void SetCurrentPass();
+void TaskManagement();
+void HelpTop();
+void AboutBox();
+void LoadIcons();
+void syslistselect(GtkWidget* list, int row, int column, GdkEventButton* event, void* data);
+void log_toggle_regular(GtkWidget* button);
+void log_toggle_warning(GtkWidget* button);
+void log_toggle_critical(GtkWidget* button);
+void log_click_column(GtkWidget* list, int column, void* data);
+void ClearLog();
+void SaveLog();
+void ClearLogList();

@@ -1,0 +1,246 @@
+// The modal message box, the answer record every modal window shares, and the builders of icon
+// items and captioned buttons.
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "drivergui.h"
+#include "xpm_data.h"
+
+GdkPixbuf* XpmPixbuf(const char** xpm)
+{
+    static std::map<const char**, GdkPixbuf*> cache;
+    if (xpm == nullptr)
+        return nullptr;
+    auto it = cache.find(xpm);
+    if (it != cache.end())
+        return it->second;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_xpm_data(xpm);
+    cache[xpm] = pixbuf;
+    return pixbuf;
+}
+
+// ---- answers -----------------------------------------------------------------------------------
+
+namespace {
+
+const char* const kDataKey = "DATA";
+const char* const kCloseIsOkKey = "vtn-close-is-ok";
+
+_DIALOG_DATA* DialogData(GtkWidget* w)
+{
+    if (w == nullptr)
+        return nullptr;
+    auto* rec = static_cast<_DIALOG_DATA*>(g_object_get_data(G_OBJECT(w), kDataKey));
+    if (rec == nullptr) {
+        GtkWidget* top = gtk_widget_get_toplevel(w);
+        if (top != w)
+            rec = static_cast<_DIALOG_DATA*>(g_object_get_data(G_OBJECT(top), kDataKey));
+    }
+    return rec;
+}
+
+gboolean OnDialogDelete(GtkWidget* w, GdkEvent*, gpointer)
+{
+    if (g_object_get_data(G_OBJECT(w), kCloseIsOkKey))
+        yes_mselect(w);
+    else
+        no_mselect(w);
+    return TRUE;  // the routine that owns the window destroys it
+}
+
+// A window destroyed by someone else ends its wait as its close box would.
+void OnDialogDestroyed(GtkWidget* w, gpointer data)
+{
+    auto* rec = static_cast<_DIALOG_DATA*>(data);
+    rec->value = g_object_get_data(G_OBJECT(w), kCloseIsOkKey) ? 1 : 0;
+    rec->done = 1;
+}
+
+void OnYesClicked(GtkButton*, gpointer window)
+{
+    yes_mselect(GTK_WIDGET(window));
+}
+
+void OnNoClicked(GtkButton*, gpointer window)
+{
+    no_mselect(GTK_WIDGET(window));
+}
+
+}  // namespace
+
+void yes_mselect(GtkWidget* w)
+{
+    if (_DIALOG_DATA* rec = DialogData(w)) {
+        rec->value = 1;
+        rec->done = 1;
+    }
+}
+
+void no_mselect(GtkWidget* w)
+{
+    if (_DIALOG_DATA* rec = DialogData(w)) {
+        rec->value = 0;
+        rec->done = 1;
+    }
+}
+
+GtkWidget* NewDialogWindow(const char* title, int width, int height, int border, bool closeIsOk)
+{
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
+    gchar* shown = g_utf8_make_valid(title ? title : "", -1);
+    gtk_window_set_title(GTK_WINDOW(window), shown);
+    g_free(shown);
+    gtk_container_set_border_width(GTK_CONTAINER(window), border);
+    gtk_widget_set_size_request(window, width, height);
+    CMainWindow* main = GetMainWindow();
+    if (main && main->pWindow) {
+        gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(main->pWindow));
+        gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER_ON_PARENT);
+    } else {
+        gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    }
+    if (closeIsOk)
+        g_object_set_data(G_OBJECT(window), kCloseIsOkKey, GINT_TO_POINTER(1));
+    g_signal_connect(window, "delete-event", G_CALLBACK(OnDialogDelete), nullptr);
+    gtk_widget_realize(window);
+    return window;
+}
+
+int DialogWait(GtkWidget* window, _DIALOG_DATA* rec)
+{
+    g_object_set_data(G_OBJECT(window), kDataKey, rec);
+    rec->value = 0;
+    rec->done = 0;
+    GtkWidget* alive = window;
+    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+    gulong gone = g_signal_connect(window, "destroy", G_CALLBACK(OnDialogDestroyed), rec);
+    gtk_grab_add(window);
+    while (!rec->done)
+        gtk_main_iteration_do(TRUE);
+    if (alive) {
+        gtk_grab_remove(window);
+        g_signal_handler_disconnect(window, gone);
+        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+    }
+    return rec->value;
+}
+
+// ---- the message box -----------------------------------------------------------------------------
+
+int MessageBox(const char* text, const char* title, bool withCancel)
+{
+    const char* t = title ? title : "";
+    GtkWidget* window = NewDialogWindow(t, 410, 180, 5, !withCancel);
+
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    gtk_container_set_border_width(GTK_CONTAINER(frame), 2);
+    gtk_container_add(GTK_CONTAINER(window), frame);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 10);
+    gtk_container_add(GTK_CONTAINER(frame), box);
+
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
+    gtk_box_pack_start(GTK_BOX(box), row, TRUE, TRUE, 0);
+    const char** icon = strcmp(t, "Warning") == 0                                   ? xpm_d_Warning
+                        : strcmp(t, "Error") == 0 || strcmp(t, "Critical error") == 0 ? xpm_d_Error
+                        : strcmp(t, "Confirmation") == 0                              ? xpm_d_Normal
+                                                                                      : xpm_d_Lamp;
+    if (GdkPixbuf* pixbuf = XpmPixbuf(icon))
+        gtk_box_pack_start(GTK_BOX(row), gtk_image_new_from_pixbuf(pixbuf), FALSE, FALSE, 0);
+    gchar* shown = g_utf8_make_valid(text ? text : "", -1);
+    GtkWidget* label = gtk_label_new(shown);
+    g_free(shown);
+    // A long text wraps instead of widening the box past the screen.
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 48);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_box_pack_start(GTK_BOX(row), label, TRUE, TRUE, 0);
+
+    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_box_pack_end(GTK_BOX(box), buttons, FALSE, FALSE, 0);
+    gtk_box_pack_end(GTK_BOX(box), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 10);
+
+    GtkWidget* ok = InsertXPMItem("    OK    ", xpm_d_Yes, 0);
+    g_signal_connect(ok, "clicked", G_CALLBACK(OnYesClicked), window);
+    gtk_widget_set_can_default(ok, TRUE);
+    if (withCancel) {
+        gtk_widget_set_margin_start(ok, 20);
+        gtk_box_pack_start(GTK_BOX(buttons), ok, FALSE, FALSE, 0);
+        GtkWidget* cancel = InsertXPMItem("  Cancel  ", xpm_d_No, 0);
+        g_signal_connect(cancel, "clicked", G_CALLBACK(OnNoClicked), window);
+        gtk_widget_set_margin_end(cancel, 20);
+        gtk_box_pack_end(GTK_BOX(buttons), cancel, FALSE, FALSE, 0);
+    } else {
+        gtk_widget_set_margin_end(ok, 20);
+        gtk_box_pack_end(GTK_BOX(buttons), ok, FALSE, FALSE, 0);
+    }
+    gtk_widget_grab_default(ok);
+
+    gtk_widget_show_all(window);
+    _DIALOG_DATA rec{};
+    GtkWidget* alive = window;
+    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+    int value = DialogWait(window, &rec);
+    if (alive) {
+        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+        gtk_widget_destroy(window);
+    }
+    return value;
+}
+
+// ---- items and buttons ---------------------------------------------------------------------------
+
+GtkWidget* InsertXPMItem(const char* label, const char** xpm, int kind)
+{
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 1);
+    if (GdkPixbuf* pixbuf = XpmPixbuf(xpm)) {
+        GtkWidget* image = gtk_image_new_from_pixbuf(pixbuf);
+        gtk_box_pack_start(GTK_BOX(box), image, FALSE, FALSE, 3);
+        gtk_widget_show(image);
+    }
+    gchar* shown = g_utf8_make_valid(label ? label : "", -1);
+    GtkWidget* caption = gtk_label_new(shown);
+    g_free(shown);
+    gtk_box_pack_start(GTK_BOX(box), caption, FALSE, FALSE, 3);
+    gtk_widget_show(caption);
+    gtk_widget_show(box);
+
+    GtkWidget* container = nullptr;
+    switch (kind) {
+    case 1:
+        container = gtk_expander_new(nullptr);
+        gtk_expander_set_label_widget(GTK_EXPANDER(container), box);
+        return container;
+    case 2:
+        container = gtk_list_box_row_new();
+        break;
+    case 3:
+        container = gtk_menu_item_new();
+        break;
+    default:
+        container = gtk_button_new();
+        break;
+    }
+    gtk_container_add(GTK_CONTAINER(container), box);
+    return container;
+}
+
+GtkWidget* CreateButton(const char* label)
+{
+    std::string caption = std::string("  ") + (label ? label : "") + "  ";
+    GtkWidget* button = gtk_button_new();
+    gtk_widget_show(button);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 3);
+    gtk_container_add(GTK_CONTAINER(button), box);
+    gchar* shown = g_utf8_make_valid(caption.c_str(), -1);
+    GtkWidget* text = gtk_label_new(shown);
+    g_free(shown);
+    gtk_box_pack_start(GTK_BOX(box), text, FALSE, FALSE, 0);
+    gtk_widget_show(text);
+    gtk_widget_show(box);
+    return button;
+}

@@ -1,0 +1,238 @@
+// Written by icons/mkicons.py.
+#include "xpm_data.h"
+
+#include "icons/host.xpm"
+#include "icons/Adapter.xpm"
+#include "icons/Channel.xpm"
+#include "icons/Disk.xpm"
+#include "icons/Disk_Boot.xpm"
+#include "icons/Disk_Error.xpm"
+#include "icons/Disk_BError.xpm"
+#include "icons/Disk_Spare.xpm"
+#include "icons/Array_1.xpm"
+#include "icons/Array_1_Boot.xpm"
+#include "icons/Array_1_Error.xpm"
+#include "icons/Array_1_BError.xpm"
+#include "icons/Array_1_Broken.xpm"
+#include "icons/Array_1_BBroken.xpm"
+#include "icons/Array_1_Verify.xpm"
+#include "icons/Array_1_BVerify.xpm"
+#include "icons/Array_1_Building.xpm"
+#include "icons/Array_1_BBuilding.xpm"
+#include "icons/Array_1_Lock.xpm"
+#include "icons/Array_1_BLock.xpm"
+#include "icons/Array_1_Broken_Spare.xpm"
+#include "icons/Array_01.xpm"
+#include "icons/Array_01_Boot.xpm"
+#include "icons/Array_01_Error.xpm"
+#include "icons/Array_01_BError.xpm"
+#include "icons/Array_01_Broken.xpm"
+#include "icons/Array_01_BBroken.xpm"
+#include "icons/Array_01_Verify.xpm"
+#include "icons/Array_01_BVerify.xpm"
+#include "icons/Array_01_Building.xpm"
+#include "icons/Array_01_BBuilding.xpm"
+#include "icons/Array_01_Lock.xpm"
+#include "icons/Array_01_BLock.xpm"
+#include "icons/Array_10.xpm"
+#include "icons/Array_10_Boot.xpm"
+#include "icons/Array_10_Error.xpm"
+#include "icons/Array_10_BError.xpm"
+#include "icons/Array_10_Broken.xpm"
+#include "icons/Array_10_BBroken.xpm"
+#include "icons/Array_10_Verify.xpm"
+#include "icons/Array_10_BVerify.xpm"
+#include "icons/Array_10_Building.xpm"
+#include "icons/Array_10_BBuilding.xpm"
+#include "icons/Array_10_Lock.xpm"
+#include "icons/Array_10_BLock.xpm"
+#include "icons/Array_5.xpm"
+#include "icons/Array_5_Boot.xpm"
+#include "icons/Array_5_Error.xpm"
+#include "icons/Array_5_BError.xpm"
+#include "icons/Array_5_Broken.xpm"
+#include "icons/Array_5_BBroken.xpm"
+#include "icons/Array_5_Verify.xpm"
+#include "icons/Array_5_BVerify.xpm"
+#include "icons/Array_5_Building.xpm"
+#include "icons/Array_5_BBuilding.xpm"
+#include "icons/Array_5_Lock.xpm"
+#include "icons/Array_5_BLock.xpm"
+#include "icons/Array_5_Init.xpm"
+#include "icons/Array_0.xpm"
+#include "icons/Array_0_Boot.xpm"
+#include "icons/Array_0_Error.xpm"
+#include "icons/Array_0_BError.xpm"
+#include "icons/Array_JBOD.xpm"
+#include "icons/Array_JBOD_Boot.xpm"
+#include "icons/Array_JBOD_Error.xpm"
+#include "icons/Array_JBOD_BError.xpm"
+#include "icons/Unknown.xpm"
+#include "icons/Cdrom.xpm"
+#include "icons/Tape.xpm"
+#include "icons/Hotplug.xpm"
+#include "icons/Status_Error.xpm"
+#include "icons/Status_Critical.xpm"
+#include "icons/SpareMark.xpm"
+#include "icons/Status_Bootable.xpm"
+#include "icons/Status_Locked.xpm"
+#include "icons/Status_Creating.xpm"
+#include "icons/Status_Verify.xpm"
+#include "icons/Status_InitRaid5.xpm"
+#include "icons/Warning.xpm"
+#include "icons/Error.xpm"
+#include "icons/Normal.xpm"
+#include "icons/Lamp.xpm"
+#include "icons/Yes.xpm"
+#include "icons/No.xpm"
+#include "icons/Event_Normal_small.xpm"
+#include "icons/Event_Warning_small.xpm"
+#include "icons/Event_Error_small.xpm"
+#include "icons/right.xpm"
+#include "icons/left.xpm"
+#include "icons/addhost.xpm"
+#include "icons/ModifyHost.xpm"
+#include "icons/delete.xpm"
+#include "icons/connect.xpm"
+#include "icons/disconnect.xpm"
+#include "icons/setmail.xpm"
+#include "icons/addmail.xpm"
+#include "icons/modmail.xpm"
+#include "icons/delmail.xpm"
+#include "icons/testmail.xpm"
+#include "icons/createarray.xpm"
+#include "icons/delarray.xpm"
+#include "icons/renarray.xpm"
+#include "icons/addarray.xpm"
+#include "icons/veriarray.xpm"
+#include "icons/rebuiarray.xpm"
+#include "icons/abortarray.xpm"
+#include "icons/rescandevice.xpm"
+#include "icons/Newtask.xpm"
+#include "icons/Modifytask.xpm"
+#include "icons/deleteTask.xpm"
+#include "icons/standalone.xpm"
+#include "icons/currstand.xpm"
+#include "icons/integrated.xpm"
+#include "icons/currinteg.xpm"
+#include "icons/priviselect.xpm"
+#include "icons/Login.xpm"
+
+const SXpmIcon VtnIcons[] = {
+    {"host", xpm_d_host},
+    {"Adapter", xpm_d_Adapter},
+    {"Channel", xpm_d_Channel},
+    {"Disk", xpm_d_Disk},
+    {"Disk_Boot", xpm_d_Disk_Boot},
+    {"Disk_Error", xpm_d_Disk_Error},
+    {"Disk_BError", xpm_d_Disk_BError},
+    {"Disk_Spare", xpm_d_Disk_Spare},
+    {"Array_1", xpm_d_Array_1},
+    {"Array_1_Boot", xpm_d_Array_1_Boot},
+    {"Array_1_Error", xpm_d_Array_1_Error},
+    {"Array_1_BError", xpm_d_Array_1_BError},
+    {"Array_1_Broken", xpm_d_Array_1_Broken},
+    {"Array_1_BBroken", xpm_d_Array_1_BBroken},
+    {"Array_1_Verify", xpm_d_Array_1_Verify},
+    {"Array_1_BVerify", xpm_d_Array_1_BVerify},
+    {"Array_1_Building", xpm_d_Array_1_Building},
+    {"Array_1_BBuilding", xpm_d_Array_1_BBuilding},
+    {"Array_1_Lock", xpm_d_Array_1_Lock},
+    {"Array_1_BLock", xpm_d_Array_1_BLock},
+    {"Array_1_Broken_Spare", xpm_d_Array_1_Broken_Spare},
+    {"Array_01", xpm_d_Array_01},
+    {"Array_01_Boot", xpm_d_Array_01_Boot},
+    {"Array_01_Error", xpm_d_Array_01_Error},
+    {"Array_01_BError", xpm_d_Array_01_BError},
+    {"Array_01_Broken", xpm_d_Array_01_Broken},
+    {"Array_01_BBroken", xpm_d_Array_01_BBroken},
+    {"Array_01_Verify", xpm_d_Array_01_Verify},
+    {"Array_01_BVerify", xpm_d_Array_01_BVerify},
+    {"Array_01_Building", xpm_d_Array_01_Building},
+    {"Array_01_BBuilding", xpm_d_Array_01_BBuilding},
+    {"Array_01_Lock", xpm_d_Array_01_Lock},
+    {"Array_01_BLock", xpm_d_Array_01_BLock},
+    {"Array_10", xpm_d_Array_10},
+    {"Array_10_Boot", xpm_d_Array_10_Boot},
+    {"Array_10_Error", xpm_d_Array_10_Error},
+    {"Array_10_BError", xpm_d_Array_10_BError},
+    {"Array_10_Broken", xpm_d_Array_10_Broken},
+    {"Array_10_BBroken", xpm_d_Array_10_BBroken},
+    {"Array_10_Verify", xpm_d_Array_10_Verify},
+    {"Array_10_BVerify", xpm_d_Array_10_BVerify},
+    {"Array_10_Building", xpm_d_Array_10_Building},
+    {"Array_10_BBuilding", xpm_d_Array_10_BBuilding},
+    {"Array_10_Lock", xpm_d_Array_10_Lock},
+    {"Array_10_BLock", xpm_d_Array_10_BLock},
+    {"Array_5", xpm_d_Array_5},
+    {"Array_5_Boot", xpm_d_Array_5_Boot},
+    {"Array_5_Error", xpm_d_Array_5_Error},
+    {"Array_5_BError", xpm_d_Array_5_BError},
+    {"Array_5_Broken", xpm_d_Array_5_Broken},
+    {"Array_5_BBroken", xpm_d_Array_5_BBroken},
+    {"Array_5_Verify", xpm_d_Array_5_Verify},
+    {"Array_5_BVerify", xpm_d_Array_5_BVerify},
+    {"Array_5_Building", xpm_d_Array_5_Building},
+    {"Array_5_BBuilding", xpm_d_Array_5_BBuilding},
+    {"Array_5_Lock", xpm_d_Array_5_Lock},
+    {"Array_5_BLock", xpm_d_Array_5_BLock},
+    {"Array_5_Init", xpm_d_Array_5_Init},
+    {"Array_0", xpm_d_Array_0},
+    {"Array_0_Boot", xpm_d_Array_0_Boot},
+    {"Array_0_Error", xpm_d_Array_0_Error},
+    {"Array_0_BError", xpm_d_Array_0_BError},
+    {"Array_JBOD", xpm_d_Array_JBOD},
+    {"Array_JBOD_Boot", xpm_d_Array_JBOD_Boot},
+    {"Array_JBOD_Error", xpm_d_Array_JBOD_Error},
+    {"Array_JBOD_BError", xpm_d_Array_JBOD_BError},
+    {"Unknown", xpm_d_Unknown},
+    {"Cdrom", xpm_d_Cdrom},
+    {"Tape", xpm_d_Tape},
+    {"Hotplug", xpm_d_Hotplug},
+    {"Status_Error", xpm_d_Status_Error},
+    {"Status_Critical", xpm_d_Status_Critical},
+    {"SpareMark", xpm_d_SpareMark},
+    {"Status_Bootable", xpm_d_Status_Bootable},
+    {"Status_Locked", xpm_d_Status_Locked},
+    {"Status_Creating", xpm_d_Status_Creating},
+    {"Status_Verify", xpm_d_Status_Verify},
+    {"Status_InitRaid5", xpm_d_Status_InitRaid5},
+    {"Warning", xpm_d_Warning},
+    {"Error", xpm_d_Error},
+    {"Normal", xpm_d_Normal},
+    {"Lamp", xpm_d_Lamp},
+    {"Yes", xpm_d_Yes},
+    {"No", xpm_d_No},
+    {"Event_Normal_small", xpm_d_Event_Normal_small},
+    {"Event_Warning_small", xpm_d_Event_Warning_small},
+    {"Event_Error_small", xpm_d_Event_Error_small},
+    {"right", xpm_d_right},
+    {"left", xpm_d_left},
+    {"addhost", xpm_d_addhost},
+    {"ModifyHost", xpm_d_ModifyHost},
+    {"delete", xpm_d_delete},
+    {"connect", xpm_d_connect},
+    {"disconnect", xpm_d_disconnect},
+    {"setmail", xpm_d_setmail},
+    {"addmail", xpm_d_addmail},
+    {"modmail", xpm_d_modmail},
+    {"delmail", xpm_d_delmail},
+    {"testmail", xpm_d_testmail},
+    {"createarray", xpm_d_createarray},
+    {"delarray", xpm_d_delarray},
+    {"renarray", xpm_d_renarray},
+    {"addarray", xpm_d_addarray},
+    {"veriarray", xpm_d_veriarray},
+    {"rebuiarray", xpm_d_rebuiarray},
+    {"abortarray", xpm_d_abortarray},
+    {"rescandevice", xpm_d_rescandevice},
+    {"Newtask", xpm_d_Newtask},
+    {"Modifytask", xpm_d_Modifytask},
+    {"deleteTask", xpm_d_deleteTask},
+    {"standalone", xpm_d_standalone},
+    {"currstand", xpm_d_currstand},
+    {"integrated", xpm_d_integrated},
+    {"currinteg", xpm_d_currinteg},
+    {"priviselect", xpm_d_priviselect},
+    {"Login", xpm_d_Login},
+};

@@ -1,0 +1,127 @@
+// The icon set compiled in as XPM data (drawn by icons/mkicons.py, which writes this file).
+#pragma once
+
+extern const char* xpm_d_host[];  // 24 x 24
+extern const char* xpm_d_Adapter[];  // 24 x 24
+extern const char* xpm_d_Channel[];  // 24 x 24
+extern const char* xpm_d_Disk[];  // 24 x 24
+extern const char* xpm_d_Disk_Boot[];  // 24 x 24
+extern const char* xpm_d_Disk_Error[];  // 24 x 24
+extern const char* xpm_d_Disk_BError[];  // 24 x 24
+extern const char* xpm_d_Disk_Spare[];  // 24 x 24
+extern const char* xpm_d_Array_1[];  // 24 x 24
+extern const char* xpm_d_Array_1_Boot[];  // 24 x 24
+extern const char* xpm_d_Array_1_Error[];  // 24 x 24
+extern const char* xpm_d_Array_1_BError[];  // 24 x 24
+extern const char* xpm_d_Array_1_Broken[];  // 24 x 24
+extern const char* xpm_d_Array_1_BBroken[];  // 24 x 24
+extern const char* xpm_d_Array_1_Verify[];  // 24 x 24
+extern const char* xpm_d_Array_1_BVerify[];  // 24 x 24
+extern const char* xpm_d_Array_1_Building[];  // 24 x 24
+extern const char* xpm_d_Array_1_BBuilding[];  // 24 x 24
+extern const char* xpm_d_Array_1_Lock[];  // 24 x 24
+extern const char* xpm_d_Array_1_BLock[];  // 24 x 24
+extern const char* xpm_d_Array_1_Broken_Spare[];  // 24 x 24
+extern const char* xpm_d_Array_01[];  // 24 x 24
+extern const char* xpm_d_Array_01_Boot[];  // 24 x 24
+extern const char* xpm_d_Array_01_Error[];  // 24 x 24
+extern const char* xpm_d_Array_01_BError[];  // 24 x 24
+extern const char* xpm_d_Array_01_Broken[];  // 24 x 24
+extern const char* xpm_d_Array_01_BBroken[];  // 24 x 24
+extern const char* xpm_d_Array_01_Verify[];  // 24 x 24
+extern const char* xpm_d_Array_01_BVerify[];  // 24 x 24
+extern const char* xpm_d_Array_01_Building[];  // 24 x 24
+extern const char* xpm_d_Array_01_BBuilding[];  // 24 x 24
+extern const char* xpm_d_Array_01_Lock[];  // 24 x 24
+extern const char* xpm_d_Array_01_BLock[];  // 24 x 24
+extern const char* xpm_d_Array_10[];  // 24 x 24
+extern const char* xpm_d_Array_10_Boot[];  // 24 x 24
+extern const char* xpm_d_Array_10_Error[];  // 24 x 24
+extern const char* xpm_d_Array_10_BError[];  // 24 x 24
+extern const char* xpm_d_Array_10_Broken[];  // 24 x 24
+extern const char* xpm_d_Array_10_BBroken[];  // 24 x 24
+extern const char* xpm_d_Array_10_Verify[];  // 24 x 24
+extern const char* xpm_d_Array_10_BVerify[];  // 24 x 24
+extern const char* xpm_d_Array_10_Building[];  // 24 x 24
+extern const char* xpm_d_Array_10_BBuilding[];  // 24 x 24
+extern const char* xpm_d_Array_10_Lock[];  // 24 x 24
+extern const char* xpm_d_Array_10_BLock[];  // 24 x 24
+extern const char* xpm_d_Array_5[];  // 24 x 24
+extern const char* xpm_d_Array_5_Boot[];  // 24 x 24
+extern const char* xpm_d_Array_5_Error[];  // 24 x 24
+extern const char* xpm_d_Array_5_BError[];  // 24 x 24
+extern const char* xpm_d_Array_5_Broken[];  // 24 x 24
+extern const char* xpm_d_Array_5_BBroken[];  // 24 x 24
+extern const char* xpm_d_Array_5_Verify[];  // 24 x 24
+extern const char* xpm_d_Array_5_BVerify[];  // 24 x 24
+extern const char* xpm_d_Array_5_Building[];  // 24 x 24
+extern const char* xpm_d_Array_5_BBuilding[];  // 24 x 24
+extern const char* xpm_d_Array_5_Lock[];  // 24 x 24
+extern const char* xpm_d_Array_5_BLock[];  // 24 x 24
+extern const char* xpm_d_Array_5_Init[];  // 24 x 24
+extern const char* xpm_d_Array_0[];  // 24 x 24
+extern const char* xpm_d_Array_0_Boot[];  // 24 x 24
+extern const char* xpm_d_Array_0_Error[];  // 24 x 24
+extern const char* xpm_d_Array_0_BError[];  // 24 x 24
+extern const char* xpm_d_Array_JBOD[];  // 24 x 24
+extern const char* xpm_d_Array_JBOD_Boot[];  // 24 x 24
+extern const char* xpm_d_Array_JBOD_Error[];  // 24 x 24
+extern const char* xpm_d_Array_JBOD_BError[];  // 24 x 24
+extern const char* xpm_d_Unknown[];  // 32 x 32
+extern const char* xpm_d_Cdrom[];  // 24 x 24
+extern const char* xpm_d_Tape[];  // 24 x 24
+extern const char* xpm_d_Hotplug[];  // 24 x 24
+extern const char* xpm_d_Status_Error[];  // 12 x 12
+extern const char* xpm_d_Status_Critical[];  // 12 x 12
+extern const char* xpm_d_SpareMark[];  // 12 x 12
+extern const char* xpm_d_Status_Bootable[];  // 12 x 12
+extern const char* xpm_d_Status_Locked[];  // 12 x 12
+extern const char* xpm_d_Status_Creating[];  // 12 x 12
+extern const char* xpm_d_Status_Verify[];  // 12 x 12
+extern const char* xpm_d_Status_InitRaid5[];  // 12 x 12
+extern const char* xpm_d_Warning[];  // 32 x 32
+extern const char* xpm_d_Error[];  // 32 x 32
+extern const char* xpm_d_Normal[];  // 32 x 32
+extern const char* xpm_d_Lamp[];  // 32 x 32
+extern const char* xpm_d_Yes[];  // 18 x 18
+extern const char* xpm_d_No[];  // 19 x 18
+extern const char* xpm_d_Event_Normal_small[];  // 24 x 24
+extern const char* xpm_d_Event_Warning_small[];  // 24 x 24
+extern const char* xpm_d_Event_Error_small[];  // 24 x 24
+extern const char* xpm_d_right[];  // 24 x 24
+extern const char* xpm_d_left[];  // 24 x 24
+extern const char* xpm_d_addhost[];  // 24 x 24
+extern const char* xpm_d_ModifyHost[];  // 24 x 24
+extern const char* xpm_d_delete[];  // 24 x 24
+extern const char* xpm_d_connect[];  // 24 x 24
+extern const char* xpm_d_disconnect[];  // 24 x 24
+extern const char* xpm_d_setmail[];  // 24 x 24
+extern const char* xpm_d_addmail[];  // 24 x 24
+extern const char* xpm_d_modmail[];  // 24 x 24
+extern const char* xpm_d_delmail[];  // 24 x 24
+extern const char* xpm_d_testmail[];  // 24 x 24
+extern const char* xpm_d_createarray[];  // 24 x 24
+extern const char* xpm_d_delarray[];  // 24 x 24
+extern const char* xpm_d_renarray[];  // 24 x 24
+extern const char* xpm_d_addarray[];  // 24 x 24
+extern const char* xpm_d_veriarray[];  // 24 x 24
+extern const char* xpm_d_rebuiarray[];  // 24 x 24
+extern const char* xpm_d_abortarray[];  // 24 x 24
+extern const char* xpm_d_rescandevice[];  // 24 x 24
+extern const char* xpm_d_Newtask[];  // 24 x 24
+extern const char* xpm_d_Modifytask[];  // 24 x 24
+extern const char* xpm_d_deleteTask[];  // 24 x 24
+extern const char* xpm_d_standalone[];  // 16 x 16
+extern const char* xpm_d_currstand[];  // 16 x 16
+extern const char* xpm_d_integrated[];  // 16 x 16
+extern const char* xpm_d_currinteg[];  // 16 x 16
+extern const char* xpm_d_priviselect[];  // 16 x 16
+extern const char* xpm_d_Login[];  // 96 x 160
+
+struct SXpmIcon {
+    const char* name;
+    const char** data;
+};
+// Every icon, in the order they are drawn.
+extern const SXpmIcon VtnIcons[];
+constexpr int VTN_ICON_COUNT = 116;

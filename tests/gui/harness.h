@@ -1,0 +1,98 @@
+// The GUI test harness: GTK started once per test program, a fixture that builds and tears down
+// the main window under a temporary VTN_ROOT, a responder that answers modal windows from a script,
+// a watchdog, and screenshots.
+#pragma once
+#include <functional>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <string>
+#include <vector>
+
+#include "drivergui.h"
+#include "testutil.h"
+
+// Runs the main loop until cond holds or timeoutMs passes; cond's last answer.
+bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
+// Runs whatever the main loop has ready, for at least ms milliseconds of its own clock.
+void PumpFor(int ms);
+
+// The trimmed text of a widget's first descendant label ("    OK    " -> "OK"); empty without one.
+std::string WidgetCaption(GtkWidget* widget);
+// Every descendant of root (internal children included) for which pick holds, in widget order.
+std::vector<GtkWidget*> FindWidgets(GtkWidget* root, const std::function<bool(GtkWidget*)>& pick);
+// The visible top-level windows titled title (every one for an empty title).
+std::vector<GtkWidget*> TopWindows(const std::string& title = "");
+
+// What the responder found in a window before it answered it.
+struct SeenWindow {
+    std::string title;
+    std::vector<std::string> labels;   // every label's text
+    std::vector<std::string> buttons;  // every button's trimmed caption, in widget order
+    std::vector<GdkPixbuf*> images;    // every picture shown
+    int width = 0, height = 0;         // the window's size request
+};
+
+// One scripted answer: the window (by title, or the very widget), and the caption of the button to
+// click, or "" to close the window with its close box. before runs when the window is found,
+// before the click.
+struct Answer {
+    std::string title;
+    std::string button;
+    std::function<void(GtkWidget*)> before = nullptr;
+    GtkWidget* window = nullptr;
+};
+
+// Answers modal windows in the order of its script. A window is looked for every 20 ms and taken
+// once it is mapped and laid out; the window holding the input grab is preferred, so a box opened on top of another is found first.
+// The click comes from a one-shot idle, so a window opened by the click can itself be answered.
+// The watchdog fails the test when the script is not done within watchdogMs, and destroys every
+// window but the main window so that no wait hangs.
+class Responder {
+public:
+    explicit Responder(std::vector<Answer> script, int watchdogMs = 30000);
+    ~Responder();
+    Responder(const Responder&) = delete;
+    Responder& operator=(const Responder&) = delete;
+
+    void Add(Answer answer);
+    bool Done() const { return next_ >= script_.size(); }
+    const std::vector<SeenWindow>& Seen() const { return seen_; }
+    // Waits (running the main loop) until every answer was given.
+    bool WaitDone(int timeoutMs = 30000);
+
+private:
+    static gboolean Poll(gpointer self);
+    static gboolean Watchdog(gpointer self);
+    static gboolean Click(gpointer self);
+
+    std::vector<Answer> script_;
+    size_t next_ = 0;
+    std::vector<SeenWindow> seen_;
+    unsigned int poll_ = 0, watchdog_ = 0, click_ = 0;
+    GtkWidget* pending_ = nullptr;   // the button or window of the click to come
+    bool pendingClose_ = false;
+};
+
+// A main window built as main builds it, torn down after each test: the window destroyed and
+// deleted, no top-level window left, the globals it used back as they were.
+class GuiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Builds the main window (once per test).
+    CMainWindow* StartMainWindow();
+    // Destroys and deletes the main window; nothing when there is none.
+    void CloseMainWindow();
+
+    TempRoot root_;
+    CMainWindow* window_ = nullptr;
+};
+
+// Writes a file at a system path under the test's VTN_ROOT, making its folders.
+bool WriteRootFile(const char* systemPath, const std::string& text);
+
+// Saves what the display shows of a top-level window as a PNG file.
+bool SaveWidgetPng(GtkWidget* widget, const std::string& path);
+// Where a test saves a picture: $VTN_SCREENSHOT_DIR when set (for a person to look at), else the
+// test's VTN_ROOT.
+std::string ScreenshotPath(const std::string& name);
