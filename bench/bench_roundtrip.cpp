@@ -8,10 +8,11 @@
 //
 // Figures: a cheap request (0x404), a driver call (0xFF05), a log append as the client sends it
 // (0x303), each against the raw round trip of its sizes; the login exchange (connect to the
-// notice) against a bare connection (connect until the listener has accepted and closed it).
+// notice) against a bare connection (connect until the listener has accepted and closed it), and
+// against a raw exchange of the login's sizes (the least a login can cost).
 //
 // Usage: bench_roundtrip [--rounds N] [--blocks N] [--cpu N] [--trace] [BUILD_DIR]
-//   --rounds  rounds of each figure per block (default 500; logins: a fifth of it)
+//   --rounds  rounds of each figure per block (default 500)
 //   --blocks  blocks of each figure (default 20)
 //   --cpu     the CPU every process runs on (default: the last one this process may use)
 //   --trace   instead of timing, count vtnsvr's system calls per request with strace -c -f
@@ -176,7 +177,29 @@ void Echo(int c)
     close(c);
 }
 
-[[noreturn]] void RunPeer(int echoListener, int bareListener, pid_t parent)
+// The sizes of the login exchange: the greeting, the login, the status and the notice.
+constexpr size_t kGreeting = sizeof(_VTN_LOGIN_GREETING);
+constexpr size_t kLogin = sizeof(_VTN_LOGIN_REQUEST);
+constexpr size_t kAnswer = sizeof(_Packet_Error) + sizeof(_VTN_LOGIN_NOTICE);
+
+// A raw exchange of the login's sizes, one connection at a time: greeting out, login in, status
+// and notice out, then the client's close.
+void ServeLoginShape(int listener)
+{
+    for (;;) {
+        const int c = accept(listener, nullptr, nullptr);
+        if (c < 0)
+            continue;
+        NoDelay(c);
+        char buf[kLogin] = {};
+        char end;
+        if (SendFull(c, buf, kGreeting) && RecvFull(c, buf, kLogin) && SendFull(c, buf, kAnswer))
+            (void)!recv(c, &end, 1, 0);
+        close(c);
+    }
+}
+
+[[noreturn]] void RunPeer(int echoListener, int bareListener, int loginListener, pid_t parent)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
@@ -190,6 +213,7 @@ void Echo(int c)
             std::thread(Echo, c).detach();
         }
     }).detach();
+    std::thread(ServeLoginShape, loginListener).detach();
     // A bare connection is accepted and closed at once.
     for (;;) {
         const int c = accept(bareListener, nullptr, nullptr);
@@ -202,6 +226,7 @@ struct Peer {
     pid_t pid = -1;
     int echoPort = -1;
     int barePort = -1;
+    int loginPort = -1;
 };
 
 Peer StartPeer()
@@ -209,14 +234,16 @@ Peer StartPeer()
     Peer p;
     const int echo = Listener(&p.echoPort);
     const int bare = Listener(&p.barePort);
-    if (echo < 0 || bare < 0)
+    const int login = Listener(&p.loginPort);
+    if (echo < 0 || bare < 0 || login < 0)
         return {};
     const pid_t parent = getpid();
     p.pid = fork();
     if (p.pid == 0)
-        RunPeer(echo, bare, parent);
+        RunPeer(echo, bare, login, parent);
     close(echo);
     close(bare);
+    close(login);
     return p;
 }
 
@@ -589,13 +616,13 @@ int main(int argc, char** argv)
         roundTrip("log append 0x303", append, appendReply);
 
         // Logins: each ends its session by closing its side and waiting for the server's close,
-        // which comes once the slot is free again (untimed). A bare connection is timed until the
-        // listener's close.
+        // which comes once the slot is free again (untimed). Against a bare connection, timed until
+        // the listener's close, and against a raw exchange of the login's sizes.
         Figure login;
         login.name = "login / connect";
-        login.reqSize = sizeof(_VTN_LOGIN_REQUEST);
-        login.replySize = sizeof(_VTN_LOGIN_GREETING) + sizeof(_Packet_Error) + sizeof(_VTN_LOGIN_NOTICE);
-        login.perBlock = std::max(1, opt.rounds / 5);
+        login.reqSize = kLogin;
+        login.replySize = kGreeting + kAnswer;
+        login.perBlock = opt.rounds;
         login.server = [&server] {
             bool refused = true;
             for (int i = 0; refused && i < 100; ++i) {
@@ -624,6 +651,22 @@ int main(int argc, char** argv)
                 close(s);
             return us;
         };
+        Figure loginShape = login;
+        loginShape.name = "login / raw exchange";
+        loginShape.raw = [&peer] {
+            const auto t0 = Clock::now();
+            const int s = Connect(peer.loginPort);
+            char buf[kLogin] = {};
+            bool ok = s >= 0 && RecvFull(s, buf, kGreeting) && SendFull(s, buf, kLogin) &&
+                      RecvFull(s, buf, sizeof(_Packet_Error)) && RecvFull(s, buf, sizeof(_VTN_LOGIN_NOTICE));
+            const double us = TimeOf(ok, t0);
+            char c;
+            if (s >= 0 && ok)
+                ok = shutdown(s, SHUT_WR) == 0 && recv(s, &c, 1, 0) == 0;
+            if (s >= 0)
+                close(s);
+            return ok ? us : -1.0;
+        };
 
         if (opt.trace) {
             const int n = std::min(opt.rounds, 1000);
@@ -645,10 +688,13 @@ int main(int argc, char** argv)
             // The logins need the session's slot.
             close(session);
             session = -1;
-            for (int b = 0; b < opt.blocks; ++b)
+            for (int b = 0; b < opt.blocks; ++b) {
                 RunBlockPair(&login, b, svr, peer.pid);
+                RunBlockPair(&loginShape, b, svr, peer.pid);
+            }
             printf("CPU %d for every process; %d blocks; ratio = server / raw of the same sizes\n", cpu, opt.blocks);
             figures.push_back(std::move(login));
+            figures.push_back(std::move(loginShape));
             rc = 0;
             for (const Figure& f : figures) {
                 Print(f);
