@@ -140,8 +140,9 @@ bool OpenShared(const std::string& path, bool create, std::string* error)
     if (r == 0 && fstat(gHeld.sharedFd, &st) == 0 &&
         (st.st_size >= static_cast<off_t>(sizeof(SharedFile)) || ftruncate(gHeld.sharedFd, sizeof(SharedFile)) == 0))
         p = mmap(nullptr, sizeof(SharedFile), PROT_READ | PROT_WRITE, MAP_SHARED, gHeld.sharedFd, 0);
-    *error = "cannot set up " + file + ": " + strerror(errno);
     bool ok = p != MAP_FAILED;
+    if (!ok)
+        *error = "cannot set up " + file + ": " + strerror(errno);
     if (ok) {
         gHeld.shared = static_cast<SharedFile*>(p);
         SharedHead& h = gHeld.shared->head;
@@ -213,8 +214,9 @@ int ReadState(std::string* error)
     const std::string& path = gHeld.path;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        *error = errno == ENOENT ? Missing(path) : "cannot read the state file " + path;
-        return errno == ENOENT ? ENOENT : EIO;
+        const int err = errno;
+        *error = err == ENOENT ? Missing(path) : "cannot read the state file " + path;
+        return err == ENOENT ? ENOENT : EIO;
     }
     struct stat st{};
     std::string text;
