@@ -3,7 +3,8 @@
 // Every process runs on one CPU (this one, the raw peer, vtnsvr with its threads, and vtnsim),
 // so that no figure depends on where the scheduler puts a thread. The raw peer is a process of
 // its own. Blocks of server rounds and raw rounds alternate; each figure prints its p50 and p99,
-// their ratio to the raw baseline of the same sizes from the same run, and the CPU time per
+// their ratio to the raw baseline of the same sizes from the same run (the median over the block
+// pairs, so that a block slowed by other work weighs no more than one), and the CPU time per
 // request of the server, of the raw peer and of this client.
 //
 // Figures: a cheap request (0x404), a driver call (0xFF05), a log append as the client sends it
@@ -16,12 +17,12 @@
 // so its ratios are not those of the ordinary scheduling the server meets in use.
 //
 // Usage: bench_roundtrip [--rounds N] [--blocks N] [--cpu N] [--realtime] [--trace] [BUILD_DIR]
-//   --rounds    rounds of each figure per block (default 500)
+//   --rounds    rounds of each figure per block (default 500; logins twice as many)
 //   --blocks    blocks of each figure (default 20)
 //   --cpu       the CPU every process runs on (default: the last one this process may use)
 //   --realtime  the lowest real-time priority for every process
-//   --trace   instead of timing, count vtnsvr's system calls per request with strace -c -f
-//   BUILD_DIR where server/vtnsvr and platform/vtnsim are (default: this program's build folder)
+//   --trace     instead of timing, count vtnsvr's system calls per request with strace -c -f
+//   BUILD_DIR   where server/vtnsvr and platform/vtnsim are (default: this program's build folder)
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -278,6 +279,7 @@ double Percentile(std::vector<double> v, double q)
 // One side of a figure: its times, and the CPU used by the process that answered and by this one.
 struct Side {
     std::vector<double> us;
+    std::vector<size_t> blockEnds;   // where each block's times end in us
     int64_t answerCpu = 0;
     int64_t clientCpu = 0;
     int failures = 0;
@@ -311,6 +313,27 @@ void RunBlock(const Timed& once, int n, pid_t pid, Side* side)
     }
     side->answerCpu += CpuNs(pid) - cpu0;
     side->clientCpu += OwnCpuNs() - own0;
+    side->blockEnds.push_back(side->us.size());
+}
+
+std::vector<double> Block(const Side& side, size_t i)
+{
+    const size_t begin = i == 0 ? 0 : side.blockEnds[i - 1];
+    return std::vector<double>(side.us.begin() + static_cast<long>(begin),
+                               side.us.begin() + static_cast<long>(side.blockEnds[i]));
+}
+
+// The median over the block pairs of the server's percentile over the raw one: a block that
+// other work on the machine slowed weighs no more than one.
+double BlockRatio(const Side& server, const Side& raw, double q)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < server.blockEnds.size() && i < raw.blockEnds.size(); ++i) {
+        const double r = Percentile(Block(raw, i), q);
+        if (r > 0)
+            ratios.push_back(Percentile(Block(server, i), q) / r);
+    }
+    return Percentile(ratios, 0.5);
 }
 
 // One block of server rounds and one of raw rounds, the order changing with each block.
@@ -334,8 +357,8 @@ void Print(const Figure& f)
     const double r50 = Percentile(f.r.us, 0.50), r99 = Percentile(f.r.us, 0.99);
     printf("%-20s %4zu/%3zu B  server p50 %7.1f p99 %7.1f us  raw p50 %7.1f p99 %7.1f us  "
            "ratio p50 %5.2f p99 %5.2f  cpu/req server %6.1f peer %5.1f client %5.1f/%5.1f us  n %zu/%zu",
-           f.name.c_str(), f.reqSize, f.replySize, s50, s99, r50, r99, r50 > 0 ? s50 / r50 : 0.0,
-           r99 > 0 ? s99 / r99 : 0.0, PerRequest(f.s.answerCpu, f.s), PerRequest(f.r.answerCpu, f.r),
+           f.name.c_str(), f.reqSize, f.replySize, s50, s99, r50, r99, BlockRatio(f.s, f.r, 0.50),
+           BlockRatio(f.s, f.r, 0.99), PerRequest(f.s.answerCpu, f.s), PerRequest(f.r.answerCpu, f.r),
            PerRequest(f.s.clientCpu, f.s), PerRequest(f.r.clientCpu, f.r), f.s.us.size(), f.r.us.size());
     if (f.s.failures + f.r.failures > 0)
         printf("  failed %d/%d", f.s.failures, f.r.failures);
@@ -635,7 +658,7 @@ int main(int argc, char** argv)
         login.name = "login / connect";
         login.reqSize = kLogin;
         login.replySize = kGreeting + kAnswer;
-        login.perBlock = opt.rounds;
+        login.perBlock = 2 * opt.rounds;   // the tail of a login varies more
         login.server = [&server] {
             bool refused = true;
             for (int i = 0; refused && i < 100; ++i) {
@@ -705,8 +728,9 @@ int main(int argc, char** argv)
                 RunBlockPair(&login, b, svr, peer.pid);
                 RunBlockPair(&loginShape, b, svr, peer.pid);
             }
-            printf("CPU %d for every process, %s priority; %d blocks; ratio = server / raw of the same sizes\n", cpu,
-                   opt.realTime ? "real-time" : "ordinary", opt.blocks);
+            printf("CPU %d for every process, %s priority; %d blocks; p50, p99 of all rounds; ratio: server / raw of "
+                   "the same sizes, the median over the blocks\n",
+                   cpu, opt.realTime ? "real-time" : "ordinary", opt.blocks);
             figures.push_back(std::move(login));
             figures.push_back(std::move(loginShape));
             rc = 0;
