@@ -1,6 +1,6 @@
 // The simulated controller behind the driver channel, and its control API for tests and vtnsim.
 // State lives in one JSON file (VTN_SIM_STATE, else VtnPath("/var/db/vtnsim.json")), read and
-// written under a file lock, so several processes can share it.
+// written under a lock, so several processes can share it.
 #pragma once
 #include <cstdint>
 #include <ctime>
@@ -19,9 +19,9 @@ class Model;
 // failure and never past an output size.
 int VtnSimCall(const char* name, const _VTN_DRIVER_REQUEST* request);
 
-// The state file in use, and the call log next to it (state path + ".log").
+// The state file in use. The processes using it share a file beside it (state path +
+// ".shared") with their lock and the log of the calls received.
 std::string VtnSimStatePath();
-std::string VtnSimLogPath();
 
 // Virtual clock of this process: seconds since the epoch, or 0 for the real clock.
 // The state's "clock_offset" is added to either.
@@ -57,6 +57,8 @@ struct VtnSimCallRecord {
     uint32_t outSize = 0;
     int result = 0;   // 0, or the errno of the refusal
 };
+// The calls received since the last init, oldest first: the newest kVtnSimCallLogSize of them.
+constexpr uint32_t kVtnSimCallLogSize = 4096;
 std::vector<VtnSimCallRecord> VtnSimCallLog();
 bool VtnSimLogText(std::string* message);
 

@@ -817,6 +817,13 @@ const Need* FindNeed(uint32_t code)
 
 }  // namespace
 
+bool NeedsCopy(uint32_t code)
+{
+    // Get-event changes the queue only once it succeeded, in one step.
+    const Need* need = FindNeed(code);
+    return need && need->changes && code != VTN_CTL_GET_EVENT;
+}
+
 int Model::Dispatch(const _VTN_DRIVER_REQUEST& r, int64_t now, bool* changed)
 {
     *changed = false;

@@ -183,4 +183,8 @@ private:
 
 const char* OpName(Op op);
 
+// True for a control that changes the model in several steps, so that a refusal half-way could
+// leave part of a change behind: the caller runs it on a copy of the model.
+bool NeedsCopy(uint32_t code);
+
 }  // namespace vtnsim

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "drvrec.h"
 #include "simctl.h"
@@ -945,6 +946,53 @@ TEST_F(SimController, ChangesByAnotherWriterAreSeen)
     ASSERT_TRUE(WriteFileText(VtnSimStatePath(), "{ not json"));
     uint32_t v = 0;
     EXPECT_EQ(-1, Call(VTN_CTL_GET_VERSION, nullptr, 0, &v, 4));
+}
+
+TEST_F(SimController, ReadingCallsLeaveTheStateFileAsItIs)
+{
+    struct stat before{}, after{};
+    ASSERT_EQ(0, stat(VtnSimStatePath().c_str(), &before));
+    uint32_t v = 0;
+    _LOGICAL_DEVICE_INFO_V2 d{};
+    _VTN_EVENT e{};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(0, Call(VTN_CTL_GET_VERSION, nullptr, 0, &v, 4));
+        EXPECT_EQ(0, CallWords(VTN_CTL_GET_DEVICE_INFO_V2, Words(1), &d, sizeof d));
+        EXPECT_EQ(4u, TopLevel().size());
+        EXPECT_EQ(-1, CallWords(VTN_CTL_GET_DEVICE_INFO_V2, Words(99), &d, sizeof d));
+        EXPECT_EQ(-1, Call(VTN_CTL_GET_EVENT, nullptr, 0, &e, sizeof e)) << "the queue is empty";
+        EXPECT_EQ(-1, CallWords(VTN_CTL_ADD_DISK_TO_ARRAY, Words(77, 1))) << "refused, changes nothing";
+    }
+    ASSERT_EQ(0, stat(VtnSimStatePath().c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+
+    // A changing call replaces it.
+    EXPECT_EQ(0, CallWords(VTN_CTL_LOCK_DEVICE, Words(1, 0, 1)));
+    ASSERT_EQ(0, stat(VtnSimStatePath().c_str(), &after));
+    EXPECT_NE(before.st_ino, after.st_ino);
+}
+
+TEST_F(SimController, AProcessThatDiesHoldingTheLockStopsNoOther)
+{
+    const pid_t child = ForkChild([] {
+        std::string msg;
+        VtnSimEdit(
+            [](vtnsim::Model& m, int64_t, std::string*) -> bool {
+                m.version = 7;
+                _exit(3);
+            },
+            &msg);
+    });
+    ASSERT_EQ(3, JoinChild(child));
+    uint32_t v = 0;
+    ASSERT_EQ(0, Call(VTN_CTL_GET_VERSION, nullptr, 0, &v, 4));
+    EXPECT_EQ(0x01000100u, v) << "the change of the process that died was not stored";
+    std::string msg;
+    ASSERT_TRUE(VtnSimSetVersion(0x01020000, &msg)) << msg;
+    ASSERT_EQ(0, Call(VTN_CTL_GET_VERSION, nullptr, 0, &v, 4));
+    EXPECT_EQ(0x01020000u, v);
+    EXPECT_EQ(2u, VtnSimCallLog().size());
 }
 
 TEST_F(SimController, StateClockOffsetMovesProgressForEveryProcess)

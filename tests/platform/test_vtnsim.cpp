@@ -123,6 +123,54 @@ TEST_F(VtnsimTool, ChangesAreSeenByADriverUserInAnotherProcess)
     EXPECT_NE(out.find("vtnmira.status 0xFF0A"), std::string::npos) << out;
 }
 
+TEST_F(VtnsimTool, CallLogKeepsTheNewestCallsOfEveryProcessInOrder)
+{
+    std::string out;
+    ASSERT_EQ(0, Tool({"init", "--preset", "sata4"}, &out)) << out;
+    // The output size of a call tells which call it was.
+    std::vector<uint8_t> buf(30000);
+    auto call = [&buf](uint32_t tag) { return Call(VTN_CTL_GET_VERSION, nullptr, 0, buf.data(), tag); };
+    const uint32_t total = kVtnSimCallLogSize + 100;
+    for (uint32_t i = 0; i < total; ++i)
+        ASSERT_EQ(0, call(4 + i));
+    auto log = VtnSimCallLog();
+    ASSERT_EQ(kVtnSimCallLogSize, log.size());
+    for (uint32_t k = 0; k < log.size(); ++k)
+        ASSERT_EQ(4 + 100 + k, log[k].outSize) << k;
+    ASSERT_EQ(0, Tool({"log"}, &out));
+    EXPECT_NE(out.find("vtnmira.status 0xFF00 in 0 out " + std::to_string(total + 3) + " -> ok\n"),
+              std::string::npos);
+
+    // Another process makes the controller anew: the state this process holds and its log go.
+    ASSERT_EQ(0, Tool({"set", "version", "01020000"}, &out)) << out;
+    uint32_t version = 0;
+    ASSERT_EQ(0, Call(VTN_CTL_GET_VERSION, nullptr, 0, &version, 4));
+    ASSERT_EQ(0, Tool({"init", "--preset", "sata8"}, &out)) << out;
+    ASSERT_EQ(0, Tool({"log"}, &out));
+    EXPECT_EQ("no calls received\n", out);
+    ASSERT_EQ(0, Call(VTN_CTL_GET_VERSION, nullptr, 0, &version, 4));
+    EXPECT_EQ(0x01000100u, version);
+
+    // Two processes calling at once: every call logged, each process's calls in their order.
+    const pid_t child = ForkChild([&call] {
+        for (uint32_t i = 0; i < 300; ++i)
+            if (call(10000 + i) != 0)
+                _exit(1);
+    });
+    for (uint32_t i = 0; i < 300; ++i)
+        ASSERT_EQ(0, call(20000 + i));
+    ASSERT_EQ(0, JoinChild(child));
+    log = VtnSimCallLog();
+    ASSERT_EQ(601u, log.size());
+    uint32_t next[2] = {10000, 20000};
+    for (size_t k = 1; k < log.size(); ++k) {
+        const int who = log[k].outSize >= 20000 ? 1 : 0;
+        EXPECT_EQ(next[who]++, log[k].outSize) << k;
+    }
+    EXPECT_EQ(10300u, next[0]);
+    EXPECT_EQ(20300u, next[1]);
+}
+
 TEST_F(VtnsimTool, OperationsFromTheShell)
 {
     std::string out;

@@ -45,11 +45,13 @@ inline int ConnectTo(int port)
     return sock;
 }
 
-inline bool SendAll(int sock, const void* data, size_t len)
+// Moves all len bytes with step(p, n), a send or a receive of what is left; false on an error
+// or a close.
+template <typename Step>
+inline bool MoveAll(char* p, size_t len, Step step)
 {
-    const char* p = static_cast<const char*>(data);
     while (len > 0) {
-        ssize_t n = send(sock, p, len, MSG_NOSIGNAL);
+        ssize_t n = step(p, len);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -58,6 +60,19 @@ inline bool SendAll(int sock, const void* data, size_t len)
         len -= static_cast<size_t>(n);
     }
     return true;
+}
+
+inline bool SendAll(int sock, const void* data, size_t len)
+{
+    return MoveAll(static_cast<char*>(const_cast<void*>(data)), len,
+                   [sock](char* p, size_t n) { return send(sock, p, n, MSG_NOSIGNAL); });
+}
+
+// Receives all len bytes with plain blocking calls (no poll): each wait is bounded only by the
+// socket's receive time-out. For peers whose system calls are counted.
+inline bool RecvBlocking(int sock, void* buf, size_t len)
+{
+    return MoveAll(static_cast<char*>(buf), len, [sock](char* p, size_t n) { return recv(sock, p, n, 0); });
 }
 
 // Receives up to len bytes, waiting at most waitMs in all; returns the count (short on close,

@@ -258,6 +258,19 @@ TEST_F(DriverCalls, ReadingControlsAnswerTheControllersRecords)
     }
 }
 
+TEST_F(DriverCalls, AControllerMadeAnewWhileTheServerRunsIsServedAndLogged)
+{
+    LogIn(&s_, "none");
+    ASSERT_EQ(TopLevel().size(), 4u);
+    std::string log;
+    ASSERT_EQ(server_.Sim({"init", "--preset", "sata8"}, &log), 0) << log;
+    ASSERT_EQ(server_.Sim({"log"}, &log), 0);
+    EXPECT_EQ(log.find("0xFF04"), std::string::npos) << log;
+    EXPECT_EQ(TopLevel().size(), 8u);
+    ASSERT_EQ(server_.Sim({"log"}, &log), 0);
+    EXPECT_NE(log.find("vtnmira.status 0xFF04 in 4 out 132 -> ok"), std::string::npos) << log;
+}
+
 TEST_F(DriverCalls, CreateRenameAndDeleteAnArray)
 {
     LogIn(&s_, "all");

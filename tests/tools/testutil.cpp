@@ -166,6 +166,37 @@ int ChildProcess::Wait(int timeoutMs)
     return status_;
 }
 
+pid_t ForkChild(const std::function<void()>& body)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    return pid;
+}
+
+int JoinChild(pid_t pid, int timeoutMs)
+{
+    if (pid <= 0)
+        return -1;
+    const long long end = NowMs() + timeoutMs;
+    for (;;) {
+        int st = 0;
+        const pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid)
+            return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        if (r < 0)
+            return -1;
+        if (NowMs() >= end)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 int RunProgram(const std::vector<std::string>& argv, std::string* output, const std::vector<std::string>& env,
                int timeoutMs)
 {

@@ -1,5 +1,6 @@
 // Test support: a temporary VTN_ROOT, free loopback ports, child processes, small file helpers.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 #include <ctime>
@@ -47,6 +48,12 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
 };
+
+// Runs body in a forked child, which ends with _exit(0) after it unless body ends it first.
+pid_t ForkChild(const std::function<void()>& body);
+// Waits up to timeoutMs for a forked child; its exit code, or -1 when it did not end normally
+// (killed when it had not ended by then).
+int JoinChild(pid_t pid, int timeoutMs = 60000);
 
 // Runs a program to its end; returns its exit code (-1 when it could not run or was killed),
 // with standard output and error together in *output when given.
