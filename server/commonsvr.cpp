@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <netinet/in.h>
@@ -171,6 +172,38 @@ void EndSession(_VTN_CLIENT_INFO* slot, int sock)
         DisConnect(sock);
         DisConnect(eventSock);
     }
+}
+
+// The request thread: one long-lived thread serves the logged-in sessions one after another,
+// so a login costs no thread creation. The slot of the next session waits here.
+struct RequestWorker {
+    std::mutex lock;
+    std::condition_variable wake;
+    _VTN_CLIENT_INFO* next = nullptr;
+    bool started = false;
+    pthread_t thread{};
+};
+
+RequestWorker& Worker()
+{
+    static RequestWorker worker;
+    return worker;
+}
+
+void* RequestWorkerLoop(void*)
+{
+    RequestWorker& w = Worker();
+    for (;;) {
+        _VTN_CLIENT_INFO* slot;
+        {
+            std::unique_lock<std::mutex> lock(w.lock);
+            w.wake.wait(lock, [&] { return w.next != nullptr; });
+            slot = w.next;
+            w.next = nullptr;
+        }
+        ProcessRemoteRequest(slot);
+    }
+    return nullptr;
 }
 
 sigset_t ShutdownSignals()
@@ -345,17 +378,31 @@ int StartCommunication()
             close(sock);
             continue;
         }
-        if (handshakewithclient(slot) >= 0) {
-            pthread_t thread;
-            if (VTN_CREATE_DETACHED_THREAD(&thread, ProcessRemoteRequest, slot) == 0) {
-                std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
-                if (slot->commandSocket == sock)
-                    slot->requestThread = thread;
-                continue;
-            }
-        }
+        if (handshakewithclient(slot) >= 0 && ServeSession(slot))
+            continue;
         ResetClient(slot);
     }
+}
+
+bool ServeSession(_VTN_CLIENT_INFO* slot)
+{
+    RequestWorker& w = Worker();
+    {
+        std::lock_guard<std::mutex> lock(w.lock);
+        if (!w.started) {
+            if (VTN_CREATE_DETACHED_THREAD(&w.thread, RequestWorkerLoop, nullptr) != 0)
+                return false;
+            w.started = true;
+        }
+        // The slot is free only once the last session ended, so no earlier one still waits here.
+        w.next = slot;
+    }
+    {
+        std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
+        slot->requestThread = w.thread;
+    }
+    w.wake.notify_one();
+    return true;
 }
 
 void terminate_all_child_threads()
@@ -456,16 +503,22 @@ void DropEventChannel(_VTN_CLIENT_INFO* slot)
 
 int handshakewithclient(_VTN_CLIENT_INFO* slot)
 {
+    // The status of an accepted login goes out with the notice, in one send.
     if (!Authenticated(slot))
         return -1;
-    _VTN_LOGIN_NOTICE notice{};
-    notice.head.length = sizeof(notice);
-    notice.head.type = VTN_PACKET_NOTICE;
-    notice.eventPort = gSvrGlobal.eventPort;
-    notice.slot = static_cast<uint16_t>(SlotIndex(slot));
-    // Not checked: a client that missed it finds out at its first request.
-    SendBufToRemote(slot->commandSocket, reinterpret_cast<char*>(&notice), sizeof(notice), SvrLoginTimeout(),
-                    nullptr);
+    struct {
+        _Packet_Error status;
+        _VTN_LOGIN_NOTICE notice;
+    } __attribute__((packed)) reply{};
+    static_assert(sizeof(reply) == sizeof(_Packet_Error) + sizeof(_VTN_LOGIN_NOTICE));
+    FillPacketHead(&reply.status.head, sizeof(reply.status), VTN_PACKET_STATUS, 0, 0);
+    reply.status.status = VTN_SUCCESS;
+    reply.notice.head.length = sizeof(reply.notice);
+    reply.notice.head.type = VTN_PACKET_NOTICE;
+    reply.notice.eventPort = gSvrGlobal.eventPort;
+    reply.notice.slot = static_cast<uint16_t>(SlotIndex(slot));
+    // Not checked: a client that missed the notice finds out at its first request.
+    SendBufToRemote(slot->commandSocket, reinterpret_cast<char*>(&reply), sizeof(reply), SvrLoginTimeout(), nullptr);
     return 0;
 }
 
@@ -514,11 +567,12 @@ bool Authenticated(_VTN_CLIENT_INFO* slot)
     SaveStrEvent(status == VTN_SUCCESS ? 'I' : 'W', text);
     SetSvrFlag(VTN_FLAG_NEW_EVENT);
 
+    if (status == VTN_SUCCESS)
+        return true;
     // Guessing passwords costs a second a try.
-    if (status != VTN_SUCCESS)
-        PauseAfterFailedLogin();
+    PauseAfterFailedLogin();
     SendErrorToRemote(sock, static_cast<int>(status), nullptr);
-    return status == VTN_SUCCESS;
+    return false;
 }
 
 uint32_t check_user(_VTN_USER_INFO* login, _VTN_CLIENT_INFO*)
@@ -579,29 +633,20 @@ void* ProcessRemoteRequest(void* arg)
         std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
         sock = slot->commandSocket;
     }
-    char* buffer = nullptr;
+    // The wait for the next request has no time limit; once its first byte came, the rest of the
+    // head and the body must come within the reply time-out.
+    _PACKET_INPUT in;
     while (!SvrStopping()) {
-        // The wait for the next request has no time limit; once its first byte came, the rest
-        // of the head and the body must come within the reply time-out.
-        _Packet_Head head{};
-        if (RecvAfterFirstByte(sock, reinterpret_cast<char*>(&head), sizeof(head), SvrReplyTimeout(), nullptr) !=
-                static_cast<int>(sizeof(head)) ||
-            !IsPacketMagic(&head))
+        int length = RecvNextPacket(sock, &in, VTN_MAX_REQUEST, SvrReplyTimeout());
+        if (length <= 0)
             break;
-        if (head.length < sizeof(_Packet_Head) || head.length > VTN_MAX_REQUEST)
-            break;
-        buffer = static_cast<char*>(malloc(head.length));
+        char* buffer = static_cast<char*>(malloc(static_cast<size_t>(length)));
         if (buffer == nullptr)
             break;
-        memcpy(buffer, &head, sizeof(head));
-        int rest = static_cast<int>(head.length - sizeof(head));
-        if (rest > 0 && RecvBufFromRemote(sock, buffer + sizeof(head), rest, SvrReplyTimeout(), nullptr) != rest)
-            break;
+        memcpy(buffer, in.data.data(), static_cast<size_t>(length));
         ProcessUserCommand(slot, buffer);
         free(buffer);
-        buffer = nullptr;
     }
-    free(buffer);
     EndSession(slot, sock);
     return nullptr;
 }

@@ -102,8 +102,14 @@ int GetClientPos(int sock);
 void DropEventChannel(_VTN_CLIENT_INFO* slot);
 
 // --- login and sessions (commonsvr.cpp) ---
+// Greeting, login and the answer: a refused login gets its status (after a pause); an accepted one
+// the status and the notice. 0 when the client is logged in, -1 otherwise.
 int handshakewithclient(_VTN_CLIENT_INFO* slot);
+// Greeting, login check, log line; sends the status only of a refused login.
 bool Authenticated(_VTN_CLIENT_INFO* slot);
+// Hands a logged-in slot to the request thread (started with the first session). False when
+// that thread cannot be started.
+bool ServeSession(_VTN_CLIENT_INFO* slot);
 uint32_t check_user(_VTN_USER_INFO* login, _VTN_CLIENT_INFO* slot);
 void* EventServer(void* arg);
 void* ProcessRemoteRequest(void* slot);

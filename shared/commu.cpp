@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstring>
 #include <netdb.h>
+#include <optional>
+#include <algorithm>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -237,33 +239,75 @@ int GetPacket(int sock, char* buf, int length, int flags, int timeout, _CALLBACK
     return RecvLoop(sock, buf, length, flags, timeout, cb);
 }
 
-int RecvAfterFirstByte(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb)
+namespace {
+
+// One receive into buf: without limit (timeout < 0) or until the deadline. The count, or
+// VTN_CONN_CLOSED / VTN_RECV_TIMEOUT.
+int RecvSome(int sock, char* buf, size_t length, const Deadline& deadline)
 {
-    if (length < 0 || (!buf && length > 0))
-        return -1;
-    if (sock < 0)
-        return Closed(cb);
-    if (length == 0)
-        return 0;
-    // The wait for the first byte has no limit: one blocking receive, or poll for a
-    // non-blocking socket.
-    ssize_t n;
     for (;;) {
-        n = recv(sock, buf, static_cast<size_t>(length), 0);
-        if (n >= 0)
-            break;
+        // Without a limit a blocking socket waits inside recv: one system call.
+        ssize_t n = recv(sock, buf, length, deadline.unlimited ? 0 : MSG_DONTWAIT);
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0)
+            return static_cast<int>(VTN_CONN_CLOSED);
         if (errno == EINTR)
             continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitReady(sock, POLLIN, Deadline(-1)))
-            continue;
-        return Closed(cb);
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return static_cast<int>(VTN_CONN_CLOSED);
+        if (!WaitReady(sock, POLLIN, deadline))
+            return static_cast<int>(deadline.Passed() ? VTN_RECV_TIMEOUT : VTN_CONN_CLOSED);
     }
-    if (n == 0)
-        return Closed(cb);
-    if (n == length)
-        return length;
-    int rest = RecvLoop(sock, buf + n, length - static_cast<int>(n), 0, timeout, cb);
-    return rest > 0 ? static_cast<int>(n) + rest : static_cast<int>(n);
+}
+
+constexpr size_t kInputChunk = 8 * 1024;
+
+// Receives until in->have >= need, waiting without limit while nothing of the packet is there.
+int FillInput(int sock, _PACKET_INPUT* in, size_t need, std::optional<Deadline>* deadline, int timeout)
+{
+    while (in->have < need) {
+        if (in->data.size() < std::max(need, in->have + kInputChunk))
+            in->data.resize(std::max(need, in->have + kInputChunk));
+        // The packet's first byte starts its time-out.
+        if (in->have > 0 && !deadline->has_value())
+            deadline->emplace(timeout);
+        int n = RecvSome(sock, in->data.data() + in->have, in->data.size() - in->have,
+                         deadline->has_value() ? **deadline : Deadline(-1));
+        if (n < 0)
+            return n;
+        in->have += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RecvNextPacket(int sock, _PACKET_INPUT* in, uint32_t maxLength, int timeout)
+{
+    if (in == nullptr || sock < 0)
+        return static_cast<int>(VTN_CONN_CLOSED);
+    // Drop the packet handed out last; what came after it stays.
+    if (in->consumed > 0) {
+        memmove(in->data.data(), in->data.data() + in->consumed, in->have - in->consumed);
+        in->have -= in->consumed;
+        in->consumed = 0;
+    }
+    std::optional<Deadline> deadline;
+    if (in->have > 0)
+        deadline.emplace(timeout);
+    int r = FillInput(sock, in, sizeof(_Packet_Head), &deadline, timeout);
+    if (r < 0)
+        return r;
+    _Packet_Head head;
+    memcpy(&head, in->data.data(), sizeof(head));
+    if (!IsPacketMagic(&head) || head.length < sizeof(_Packet_Head) || head.length > maxLength)
+        return -1;
+    r = FillInput(sock, in, head.length, &deadline, timeout);
+    if (r < 0)
+        return r;
+    in->consumed = head.length;
+    return static_cast<int>(head.length);
 }
 
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb)

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #pragma pack(push, 1)
 // Every packet on both ports begins with this head.
@@ -54,9 +55,19 @@ int SendBufToRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARA
 // (callback when timeout > 0); a 0 time-out takes nothing of a packet that is only half there.
 // With MSG_PEEK: the peeked count, 0 when closed, -1 on error (no callback), or VTN_RECV_TIMEOUT.
 int GetPacket(int sock, char* buf, int length, int flags, int timeout, _CALLBACK_PARAM* cb);
-// Receives the whole length: waits without limit for its first byte, then for the rest at most
-// timeout seconds. The count (short when the rest did not come), or VTN_CONN_CLOSED (callback).
-int RecvAfterFirstByte(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);
+// Whole packets from one stream, for a reader that waits without limit between packets. One
+// receive takes what the peer has sent, so a request usually costs one system call; bytes of the
+// next packet wait in the buffer.
+struct _PACKET_INPUT {
+    std::vector<char> data;
+    size_t have = 0;       // bytes received
+    size_t consumed = 0;   // bytes of the packet handed out last
+};
+// Receives the next packet: waits without limit for its first byte, then for the rest of its head
+// and body at most timeout seconds. Its head must carry the magic and a length of 24 to maxLength.
+// The packet's length, its bytes at in->data.data() (valid until the next call); or VTN_CONN_CLOSED,
+// VTN_RECV_TIMEOUT, or -1 for a head that fails the check.
+int RecvNextPacket(int sock, _PACKET_INPUT* in, uint32_t maxLength, int timeout);
 // Peeks the 24-byte head; it stays in the socket.
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb);
 int RecvBufFromRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);

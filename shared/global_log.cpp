@@ -59,6 +59,41 @@ std::mutex& LogMutex()
 
 std::atomic<uint64_t> gGeneration{0};
 
+// The log stays open for appending between lines (under LogMutex): a line costs no open and
+// no close. It is opened again when VTN_ROOT moved the path or the file was removed.
+struct AppendFile {
+    int fd = -1;
+    std::string path;
+};
+
+AppendFile& Appender()
+{
+    static AppendFile file;
+    return file;
+}
+
+void CloseAppendDescriptor()
+{
+    AppendFile& a = Appender();
+    if (a.fd >= 0)
+        close(a.fd);
+    a.fd = -1;
+    a.path.clear();
+}
+
+int AppendDescriptor()
+{
+    AppendFile& a = Appender();
+    std::string path = VtnPath(kLogPath);
+    if (a.fd >= 0 && a.path == path)
+        return a.fd;
+    CloseAppendDescriptor();
+    a.fd = open(VtnPathForWrite(kLogPath).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (a.fd >= 0)
+        a.path = path;
+    return a.fd;
+}
+
 LogIndex& Index()
 {
     static LogIndex index;
@@ -188,15 +223,26 @@ void SaveEventToFile(_VTN_LOG_EVENT* event)
                             static_cast<int>(event->time.minute), static_cast<int>(event->time.second), text);
 
     std::lock_guard<std::mutex> guard(LogMutex());
-    std::string path = VtnPathForWrite(kLogPath);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    int fd = AppendDescriptor();
     if (fd < 0)
         return;
     _VTN_LOCK_FILE_DATA lock{fd};
     VTN_LOCK_LOG_FILE(&lock);
-    LogIndex& index = Index();
     struct stat before;
-    bool current = fstat(fd, &before) == 0 && index.Matches(before);
+    bool seen = fstat(fd, &before) == 0;
+    if (seen && before.st_nlink == 0) {
+        // Removed or replaced since it was opened: the line goes to the file that is there now.
+        VTN_UNLOCK_LOG_FILE(&lock);
+        CloseAppendDescriptor();
+        fd = AppendDescriptor();
+        if (fd < 0)
+            return;
+        lock.fd = fd;
+        VTN_LOCK_LOG_FILE(&lock);
+        seen = fstat(fd, &before) == 0;
+    }
+    LogIndex& index = Index();
+    bool current = seen && index.Matches(before);
     bool written = WriteExact(fd, line, len);
     struct stat after;
     if (current && written && fstat(fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(len)) {
@@ -206,7 +252,6 @@ void SaveEventToFile(_VTN_LOG_EVENT* event)
         index.valid = false;
     }
     VTN_UNLOCK_LOG_FILE(&lock);
-    close(fd);
 }
 
 void SaveStrEvent(uint8_t severity, char* text)
@@ -314,6 +359,7 @@ int Clear_EventLog()
     std::lock_guard<std::mutex> guard(LogMutex());
     Index().valid = false;
     gGeneration.fetch_add(1);
+    CloseAppendDescriptor();
     std::string path = VtnPath(kLogPath);
     if (unlink(path.c_str()) == 0 || errno == ENOENT)
         return 0;

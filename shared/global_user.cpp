@@ -51,6 +51,9 @@ bool ReadUsersText(std::string* text)
         if (n <= 0)
             break;
         text->append(chunk, static_cast<size_t>(n));
+        // A regular file reads short only at its end: no second read to find it.
+        if (static_cast<size_t>(n) < sizeof chunk)
+            break;
     }
     close(fd);
     return ok;
