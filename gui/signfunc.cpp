@@ -234,13 +234,19 @@ void ReloadSystems(GtkWidget* list)
         }
 }
 
-void DestroyDialog(GtkWidget* dialog)
+// The dialog's widgets are no longer NewSys's.
+void ForgetDialog(GtkWidget* dialog)
 {
     if (dialog && NewSys.pDialog == dialog) {
         NewSys.pDialog = nullptr;
         NewSys.pAddressEntry = NewSys.pNameEntry = NewSys.pPortEntry = nullptr;
         NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
     }
+}
+
+void DestroyDialog(GtkWidget* dialog)
+{
+    ForgetDialog(dialog);
     if (dialog)
         gtk_widget_destroy(dialog);
 }
@@ -405,10 +411,8 @@ void BaseSystem(int mode)
     if (alive) {
         g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
         DestroyDialog(window);
-    } else if (NewSys.pDialog == window) {
-        NewSys.pDialog = nullptr;
-        NewSys.pAddressEntry = NewSys.pNameEntry = NewSys.pPortEntry = nullptr;
-        NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
+    } else {
+        ForgetDialog(window);
     }
 }
 
@@ -451,6 +455,7 @@ bool modsystemOK(GtkWidget*)
     SaveSystem(win->pSysList);
     ReloadSystems(win->pSysList);
     ColumnListSelectRow(win->pSysList, row);
+    win->FreshRemoteConTool();
     return true;
 }
 

@@ -124,6 +124,49 @@ TEST_F(Login, EmptyPortConnectsToTheDefault)
     EXPECT_EQ(r.Seen()[1].labels.front(), "System unreachable.");
     EXPECT_LT(handle, 0);
     EXPECT_EQ(ColumnListText(win->pSysList, 0, 2), "7555");
+
+    // Accepted there: the row and the file take the empty text.
+    gFuncs.connect_system = [](_CS_CONNECTION_INFO* info) -> int { return asked = info->port, 0; };
+    gFuncs.disconnect_system = [](int) -> int { return 0; };
+    gFuncs.get_server_info = [](int, _CS_SERVER_INFO* i) -> int { return CopyText(i->osName, "TestOS"), 0; };
+    gFuncs.get_current_user = [](int, _VTN_USER_INFO* u) -> int { return CopyText(u->name, "admin"), 0; };
+    gFuncs.enable_event_notify = [](int, uint8_t) -> int { return 0; };
+    gFuncs.enum_event = [](int, _VTN_LOG_EVENT*, int) -> int { return static_cast<int>(VTN_NO_MORE_ENTRIES); };
+    asked = 0;
+    Responder ok(std::vector<Answer>{{"Login Form", "OK", Fill("admin", "secret1", "")}});
+    LogSystem();
+    ASSERT_TRUE(ok.WaitDone());
+    EXPECT_EQ(asked, 7402);
+    EXPECT_EQ(handle, 0);
+    EXPECT_EQ(StatusText(), "Connected OS: TestOS System '127.0.0.1' connected");
+    EXPECT_EQ(ColumnListText(win->pSysList, 0, 2), "");
+    EXPECT_EQ(ColumnListText(win->pSysList, 0, 3), "Connected");
+    EXPECT_EQ(ReadFileText(root_.Path("/usr/bin/vtnsys.log")), "127.0.0.1\tlocal\t\n");
+    LogOut();
+}
+
+TEST_F(Login, RemoteControlToolbarWithoutRowsOrSelection)
+{
+    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", ""));
+    CMainWindow* win = StartMainWindow();
+    auto toolbar = [] {
+        std::vector<bool> out;
+        for (auto& row : RemoteConToolbar)
+            out.push_back(gtk_widget_get_sensitive(row.button) && gtk_widget_get_sensitive(row.menuitem));
+        return out;
+    };
+    // An empty list: only "New System", and the menu bar is left as it was made.
+    EXPECT_EQ(toolbar(), (std::vector<bool>{true, false, false, false, false}));
+    EXPECT_TRUE(gtk_widget_get_sensitive(win->MenuItem("/Management")));
+    // Rows without a selection: the same buttons, and the menu bar gated.
+    const char* row[] = {"10.0.0.1", "one", "7402", "Disconnected"};
+    ColumnListAppend(win->pSysList, row);
+    ColumnListUnselectAll(win->pSysList);
+    win->FreshRemoteConTool();
+    EXPECT_EQ(toolbar(), (std::vector<bool>{true, false, false, false, false}));
+    EXPECT_FALSE(gtk_widget_get_sensitive(win->MenuItem("/Management")));
+    ColumnListSelectRow(win->pSysList, 0);
+    EXPECT_EQ(toolbar(), (std::vector<bool>{true, true, true, true, false}));
 }
 
 TEST_F(Login, LogoutAsksAndConnectWhileLoggedInLogsOutFirst)
