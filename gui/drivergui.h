@@ -126,9 +126,16 @@ public:
     // Rights gating (filled with the login).
     void FreshPrivilege();
     void FreshRemoteConTool();
+    void FreshEventNotiTool();
+    // The Array Management toolbar for the device id (0xFFFFFFFF: nothing selected).
+    void FreshArrayManTool(uint32_t id);
 
     // The 2000 ms timer.
     static int SysTimer(void* data);
+    // A failed disk of a RAID 1/0: stops the rebuild or verify of the other members.
+    void ProbeRaid10Rebuid(uint32_t id);
+    // Array-health probes: the whole probe (byDisk false) or the offer of the disk id.
+    void ProbeArrayState(bool byDisk, uint32_t id);
 
     GtkWidget* pWindow;
     GtkWidget* pVBox;
@@ -184,6 +191,10 @@ public:
     GtkWidget* pReplaceAddBtn;
     GtkWidget* pReplaceRemoveBtn;
     bool bTimerOn;
+    // Bumped whenever a connection ends, so a login can tell that its connection broke meanwhile.
+    unsigned int nConnectCount = 0;
+    // The idle that finishes a broken connection's logout, 0 when none waits.
+    unsigned int nConnectOutSource = 0;
 
     // Event sources the window added; removed when it is destroyed.
     unsigned int nTimerSource;
@@ -294,3 +305,7 @@ void log_click_column(GtkWidget* list, int column, void* data);
 void ClearLog();
 void SaveLog();
 void ClearLogList();
+// The page of the selected busy array, redrawn by the timer.
+void FreshArray();
+// The device id of a device tree's selected item; 0xFFFFFFFF without a selection.
+uint32_t GetTreeSelectedID(GtkWidget* tree);

@@ -325,6 +325,8 @@ void CMainWindow::BuildEventView(GtkWidget* box)
     gtk_box_pack_start(GTK_BOX(box), ScrolledColumnList(list), TRUE, TRUE, 0);
     pLogList = list;
     nLogMask = 1 | 2 | 4;
+    // The first click on "Icon" shows the errors first.
+    bSortOrder = 1;
 }
 
 void CMainWindow::ShowIconView(const char* name)

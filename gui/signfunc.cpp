@@ -1,17 +1,20 @@
-// The managed-systems list and its file. The system dialogs, login and logout, the toolbar's array
-// operations and the event-log view come with their own work; their entry points are here.
+// The managed-systems list and its file, the system dialogs, login and logout with the
+// connection-broken callback, and the event log view: the local copy, load, filter, clear and export.
 #include "signfunc.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <vector>
 
+#include "client.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
 #include "fileio.h"
 #include "paths.h"
 #include "textutil.h"
+#include "xpm_data.h"
 
 _SYSTEM_INFOR SysInfor;
 _NEW_SYSTEM NewSys;
@@ -150,28 +153,480 @@ bool SystemFieldsValid(const char* address, const char* name, const char* port)
     return true;
 }
 
-// ---- entry points of the dialogs and operations that come with their own work ---------------------
+// ---- system dialogs ----------------------------------------------------------------------------
+
+namespace {
+
+const char* const kDialogTitles[] = {"Add a new system", "Modify the system", "Login Form"};
+const char* const kDefaultPort = "7402";
+const char* const kDefaultUser = "RAID";
+const char* const kDefaultPassword = "wqx";
+
+std::string EntryText(GtkWidget* entry)
+{
+    return entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+}
+
+void SetEntryText(GtkWidget* entry, const std::string& text)
+{
+    gchar* shown = g_utf8_make_valid(text.c_str(), -1);
+    gtk_entry_set_text(GTK_ENTRY(entry), shown);
+    g_free(shown);
+}
+
+void Warn(const char* fmt, const std::string& text)
+{
+    char message[512];
+    FormatText(message, sizeof message, fmt, text.c_str());
+    MessageBox(message, "Warning", false);
+}
+
+// A label and an entry of at most maxChars characters in row of the grid.
+GtkWidget* AddEntryRow(GtkWidget* grid, int row, const char* label, int maxChars, bool shown)
+{
+    GtkWidget* caption = gtk_label_new(label);
+    gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
+    GtkWidget* entry = gtk_entry_new();
+    gtk_entry_set_max_length(GTK_ENTRY(entry), maxChars);
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    gtk_widget_set_hexpand(entry, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), caption, 0, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), entry, 1, row, 1, 1);
+    if (!shown) {
+        gtk_widget_set_no_show_all(caption, TRUE);
+        gtk_widget_set_no_show_all(entry, TRUE);
+    }
+    return entry;
+}
+
+// The address the dialog acts on: the row's bytes when it was opened on a row, else as typed.
+std::string DialogAddress()
+{
+    return NewSys.nRow >= 0 ? std::string(NewSys.szRowAddress) : EntryText(NewSys.pAddressEntry);
+}
+
+// The checks every dialog makes of what was typed; a "Warning" and false when one fails.
+bool TypedSystemValid(const std::string& address, const std::string& name, const std::string& port, uint16_t* value)
+{
+    if (address.empty()) {
+        Warn("'%s' is not valid IP address.", address);
+        return false;
+    }
+    if (!SystemFieldsValid(address.c_str(), name.c_str(), port.c_str()))
+        return false;
+    if (!PortFromText(port.c_str(), value)) {
+        Warn("'%s' is not a valid port.\nA port is a number from 1 to 65535.", port);
+        return false;
+    }
+    return true;
+}
+
+// Reloads the list from the file; the row of the system still connected keeps its mark.
+void ReloadSystems(GtkWidget* list)
+{
+    LoadSystem(list);
+    if (handle < 0)
+        return;
+    for (int r = 0; r < ColumnListRows(list); ++r)
+        if (ColumnListText(list, r, 0) == NewSys.szAddress) {
+            ColumnListSetText(list, r, 3, "Connected");
+            break;
+        }
+}
+
+// The dialog's widgets are no longer NewSys's.
+void ForgetDialog(GtkWidget* dialog)
+{
+    if (dialog && NewSys.pDialog == dialog) {
+        NewSys.pDialog = nullptr;
+        NewSys.pAddressEntry = NewSys.pNameEntry = NewSys.pPortEntry = nullptr;
+        NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
+    }
+}
+
+void DestroyDialog(GtkWidget* dialog)
+{
+    ForgetDialog(dialog);
+    if (dialog)
+        gtk_widget_destroy(dialog);
+}
+
+// Logout without its question: disconnected, every row "Disconnected", nobody logged in.
+void LogoutSteps(CMainWindow* win)
+{
+    if (handle >= 0)
+        cs_vtn_disconnect_system(handle);
+    handle = -1;
+    ++win->nConnectCount;
+    if (GtkWidget* list = win->pSysList) {
+        for (int r = 0; r < ColumnListRows(list); ++r)
+            if (ColumnListText(list, r, 3) == "Connected")
+                ColumnListSetText(list, r, 3, "Disconnected");
+        ColumnListSetText(list, ColumnListSelectedRow(list), 3, "Disconnected");
+    }
+    NewSys.szUserName[0] = 0;
+    memset(NewSys.szPassword, 0, sizeof NewSys.szPassword);
+    win->bLoggedIn = false;
+    win->FreshRemoteConTool();
+    win->FreshTree();
+    win->PrintStatus("No system connected");
+}
+
+gboolean ConnectOutIdle(gpointer)
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr)
+        return G_SOURCE_REMOVE;
+    win->nConnectOutSource = 0;
+    MessageBox("Connection broken. You have to connect\n the system again.", "Error", false);
+    if (GetMainWindow() != win)
+        return G_SOURCE_REMOVE;
+    LogoutSteps(win);
+    RemoteControl();
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+bool PortFromText(const char* text, uint16_t* port)
+{
+    if (text == nullptr || *text == 0) {
+        *port = VTN_DEFAULT_SERVER_PORT;
+        return true;
+    }
+    unsigned long value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned long>(*p - '0');
+        if (value > 65535)
+            return false;
+    }
+    if (value < 1 || value > 65535)
+        return false;
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool IsNum(const char* from, const char* to)
+{
+    if (from == nullptr || to == nullptr)
+        return false;
+    for (const char* p = from + 1; p < to; ++p)
+        if (*p >= '0' && *p <= '9')
+            return true;
+    return false;
+}
+
+bool InvalidIP(const char* text)
+{
+    if (text == nullptr)
+        return true;
+    const char* dots[3];
+    int n = 0;
+    for (const char* p = text; *p; ++p)
+        if (*p == '.') {
+            if (n == 3)
+                return true;
+            dots[n++] = p;
+        }
+    if (n != 3)
+        return true;
+    const char* end = text + strlen(text);
+    return !(IsNum(text - 1, dots[0]) && IsNum(dots[0], dots[1]) && IsNum(dots[1], dots[2]) && IsNum(dots[2], end));
+}
+
+void BaseSystem(int mode)
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || mode < 0 || mode > 2 || NewSys.pDialog)
+        return;
+    const bool login = mode == 2;
+    GtkWidget* window = NewDialogWindow(kDialogTitles[mode], login ? 400 : 300, login ? 300 : 240, 5, false);
+    NewSys.pDialog = window;
+
+    GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(window), outer);
+    GtkWidget* body = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
+    gtk_box_pack_start(GTK_BOX(outer), body, TRUE, TRUE, 0);
+    if (login)
+        if (GdkPixbuf* picture = XpmPixbuf(xpm_d_Login))
+            gtk_box_pack_start(GTK_BOX(body), gtk_image_new_from_pixbuf(picture), FALSE, FALSE, 0);
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 7);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 7);
+    gtk_widget_set_valign(grid, GTK_ALIGN_CENTER);
+    gtk_container_set_border_width(GTK_CONTAINER(grid), 5);
+    gtk_box_pack_start(GTK_BOX(body), grid, TRUE, TRUE, 0);
+    NewSys.pAddressEntry = AddEntryRow(grid, 0, "IP Address", 64, true);
+    NewSys.pNameEntry = AddEntryRow(grid, 1, "System Name", 64, !login);
+    NewSys.pPortEntry = AddEntryRow(grid, 2, "Port", 8, true);
+    gtk_entry_set_text(GTK_ENTRY(NewSys.pPortEntry), kDefaultPort);
+    NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
+    if (login) {
+        NewSys.pUserEntry = AddEntryRow(grid, 3, "User Name", 64, true);
+        gtk_entry_set_text(GTK_ENTRY(NewSys.pUserEntry), kDefaultUser);
+        NewSys.pPasswordEntry = AddEntryRow(grid, 4, "PassWord", 64, true);
+        gtk_entry_set_visibility(GTK_ENTRY(NewSys.pPasswordEntry), FALSE);
+        NewSys.bLoginForm = 1;
+    }
+
+    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_box_pack_end(GTK_BOX(outer), buttons, FALSE, FALSE, 5);
+    GtkWidget* ok = InsertXPMItem("    OK    ", xpm_d_Yes, 0);
+    g_signal_connect_swapped(ok, "clicked", G_CALLBACK(yes_mselect), window);
+    gtk_box_pack_start(GTK_BOX(buttons), ok, TRUE, FALSE, 0);
+    GtkWidget* cancel = InsertXPMItem("  Cancel  ", xpm_d_No, 0);
+    g_signal_connect_swapped(cancel, "clicked", G_CALLBACK(no_mselect), window);
+    gtk_box_pack_start(GTK_BOX(buttons), cancel, TRUE, FALSE, 0);
+    gtk_widget_set_can_default(ok, TRUE);
+    gtk_widget_grab_default(ok);
+
+    // Modify and login act on the current row, whose address cannot be edited.
+    NewSys.nRow = -1;
+    NewSys.szRowAddress[0] = 0;
+    if (mode != 0) {
+        std::string texts[3];
+        if (win->pSysList && GetListData(win->pSysList, 2, texts)) {
+            NewSys.nRow = ColumnListSelectedRow(win->pSysList);
+            CopyText(NewSys.szRowAddress, texts[0].c_str());
+            SetEntryText(NewSys.pAddressEntry, texts[0]);
+            SetEntryText(NewSys.pNameEntry, texts[1]);
+            SetEntryText(NewSys.pPortEntry, texts[2]);
+        }
+        gtk_widget_set_sensitive(NewSys.pAddressEntry, FALSE);
+    }
+    gtk_widget_show_all(window);
+    if (login)
+        gtk_widget_grab_focus(NewSys.pPasswordEntry);
+
+    GtkWidget* alive = window;
+    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+    _DIALOG_DATA rec{};
+    while (DialogWait(window, &rec) == 1 && alive && GetMainWindow() == win) {
+        const bool done = mode == 0 ? newsystemOK() : mode == 1 ? modsystemOK(window) : logsystemOK(window);
+        if (done || !alive)
+            break;
+    }
+    if (alive) {
+        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+        DestroyDialog(window);
+    } else {
+        ForgetDialog(window);
+    }
+}
+
+bool newsystemOK()
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pSysList == nullptr)
+        return true;
+    const std::string address = EntryText(NewSys.pAddressEntry), name = EntryText(NewSys.pNameEntry),
+                      port = EntryText(NewSys.pPortEntry);
+    uint16_t value = 0;
+    if (!TypedSystemValid(address, name, port, &value))
+        return false;
+    if (IsRepeatIP(address.c_str())) {
+        MessageBox("This system has been added.", "Warning", false);
+        return false;
+    }
+    const char* row[] = {address.c_str(), name.c_str(), port.c_str(), "Disconnected"};
+    ColumnListAppend(win->pSysList, row);
+    SaveSystem(win->pSysList);
+    ReloadSystems(win->pSysList);
+    win->FreshRemoteConTool();
+    return true;
+}
+
+bool modsystemOK(GtkWidget*)
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pSysList == nullptr)
+        return true;
+    const std::string name = EntryText(NewSys.pNameEntry), port = EntryText(NewSys.pPortEntry);
+    uint16_t value = 0;
+    if (!TypedSystemValid(DialogAddress(), name, port, &value))
+        return false;
+    const int row = ColumnListSelectedRow(win->pSysList);
+    if (row < 0)
+        return true;
+    ColumnListSetText(win->pSysList, row, 1, name.c_str());
+    ColumnListSetText(win->pSysList, row, 2, port.c_str());
+    SaveSystem(win->pSysList);
+    ReloadSystems(win->pSysList);
+    ColumnListSelectRow(win->pSysList, row);
+    win->FreshRemoteConTool();
+    return true;
+}
+
+bool logsystemOK(GtkWidget* dialog)
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr)
+        return true;
+    const std::string address = DialogAddress(), port = EntryText(NewSys.pPortEntry),
+                      user = EntryText(NewSys.pUserEntry), password = EntryText(NewSys.pPasswordEntry);
+    uint16_t portValue = 0;
+    if (!TypedSystemValid(address, "", port, &portValue))
+        return false;
+    // The connection record holds 63 bytes of each: a longer address or name would be another one.
+    _CS_CONNECTION_INFO info{};
+    if (address.size() >= sizeof info.host) {
+        Warn("'%s' is not valid IP address.", address);
+        return false;
+    }
+    if (user.size() >= sizeof info.user) {
+        MessageBox("Invalid user name or password.", "Error", false);
+        return false;
+    }
+    const bool defaultPassword = user == kDefaultUser && password == kDefaultPassword;
+
+    if (handle >= 0) {
+        cs_vtn_disconnect_system(handle);
+        handle = -1;
+        ++win->nConnectCount;
+    }
+    CopyText(info.host, address.c_str());
+    info.port = portValue;
+    info.loginKind = NewSys.bLoginForm ? 0 : 1;
+    CopyText(info.user, user.c_str());
+    CopyText(info.password, password.c_str());
+    info.callback = ConnectOut;
+    handle = cs_vtn_connect_system(&info);
+    memset(&info, 0, sizeof info);
+    if (handle < 0) {
+        const uint32_t status = static_cast<uint32_t>(handle);
+        MessageBox(status == 0xC0000002u || status == 0xC0000003u ? "Invalid user name or password."
+                                                                   : "System unreachable.",
+                   "Error", false);
+        return false;
+    }
+
+    // After every step that may wait or talk to the server: the connection must still stand.
+    const int connected = handle;
+    const unsigned int count = win->nConnectCount;
+    auto stands = [&] { return GetMainWindow() == win && handle == connected && win->nConnectCount == count; };
+
+    GtkWidget* list = win->pSysList;
+    const int row = list ? ColumnListSelectedRow(list) : -1;
+    if (row >= 0 && port != ColumnListText(list, row, 2)) {
+        ColumnListSetText(list, row, 2, port.c_str());
+        SaveSystem(list);
+        LoadSystem(list);
+        ColumnListSelectRow(list, row);
+    }
+    if (row >= 0)
+        ColumnListSetText(list, row, 3, "Connected");
+    CopyText(NewSys.szUserName, user.c_str());
+    CopyText(NewSys.szPassword, password.c_str());
+    CopyText(NewSys.szAddress, address.c_str());
+
+    _CS_SERVER_INFO server{};
+    if (cs_vtn_get_server_info(handle, &server) == 0)
+        CopyField(NewSys.szOSName, sizeof NewSys.szOSName, server.osName, sizeof server.osName);
+    if (!stands())
+        return true;
+    _VTN_USER_INFO current{};
+    if (cs_vtn_get_current_user(handle, &current) == 0) {
+        win->bLoggedIn = true;
+        win->UserInfo = current;
+    }
+    if (!stands())
+        return true;
+    DestroyDialog(dialog);
+
+    LoadLog();
+    if (!stands())
+        return true;
+    if (defaultPassword) {
+        MessageBox("You are using the default password to \nlogon. Please change it.", "Warning", false);
+        if (!stands())
+            return true;
+        SetPassWd(0);
+        if (!stands())
+            return true;
+    }
+    win->SupportPara.ProbeVersion();
+    if (!stands())
+        return true;
+    win->FreshRemoteConTool();
+    win->FreshTree();
+    if (!stands())
+        return true;
+    win->ProbeArrayState(false, 0);
+    if (!stands())
+        return true;
+    ArrayManagement();
+    if (!stands())
+        return true;
+    char status[512];
+    FormatText(status, sizeof status, "Connected OS: %s System '%s' connected", NewSys.szOSName, NewSys.szAddress);
+    win->PrintStatus(status);
+    return true;
+}
 
 void NewSystem()
 {
+    BaseSystem(0);
 }
 
 void ModSystem()
 {
+    BaseSystem(1);
 }
 
 void DelSystem()
 {
+    CMainWindow* win = GetMainWindow();
+    GtkWidget* list = win ? win->pSysList : nullptr;
+    if (list == nullptr || ColumnListSelectedRow(list) < 0)
+        return;
+    char question[512];
+    FormatText(question, sizeof question, "System '%s' will be deleted,\n do you want to continue?",
+               ColumnListText(list, ColumnListSelectedRow(list), 0).c_str());
+    if (MessageBox(question, "Warning", true) != 1 || GetMainWindow() != win)
+        return;
+    const int row = ColumnListSelectedRow(list);
+    if (row < 0)
+        return;
+    ColumnListRemove(list, row);
+    SaveSystem(list);
+    ReloadSystems(list);
+    win->FreshRemoteConTool();
 }
 
 void LogSystem()
 {
+    if (NewSys.szUserName[0] == 0 || LogoutSystem())
+        BaseSystem(2);
 }
 
 bool LogoutSystem()
 {
-    return false;
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr)
+        return false;
+    if (MessageBox("The system will be disconnected.\n Do you want to continue?", "Confirmation", true) != 1 ||
+        GetMainWindow() != win)
+        return false;
+    LogoutSteps(win);
+    return true;
 }
+
+void ConnectOut()
+{
+    // Called from inside a failing request: only the handle changes now; the box and the widgets
+    // wait for an idle, outside every wait that may still use them.
+    handle = -1;
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr)
+        return;
+    ++win->nConnectCount;
+    if (win->nConnectOutSource == 0)
+        win->nConnectOutSource = win->AddIdle(ConnectOutIdle, nullptr);
+}
+
+// ---- entry points of the dialogs and operations that come with their own work ---------------------
 
 void DeleteArray()
 {
@@ -201,18 +656,271 @@ void ReScan()
 {
 }
 
-void AddToClist(char, const char*, const char*)
+// ---- event log view ------------------------------------------------------------------------------
+
+namespace {
+
+struct SLogLine {
+    char severity;
+    std::string time, text;
+};
+
+// Reads characters up to stop or a line end into field (cut to size); the character that ended it.
+int ReadLogField(FILE* file, char* field, size_t size, int stop)
 {
+    size_t n = 0;
+    int c;
+    while ((c = fgetc(file)) != EOF && c != stop && c != '\n')
+        if (n + 1 < size)
+            field[n++] = static_cast<char>(c);
+    if (size > 0)
+        field[n] = 0;
+    return c;
+}
+
+void WriteField(FILE* file, const char* text)
+{
+    for (const char* p = text ? text : ""; *p; ++p)
+        fputc(*p == '\n' || *p == '\r' ? ' ' : *p, file);
+}
+
+// The severity a row's column-0 word stands for.
+char RowSeverity(const std::string& word)
+{
+    return word == "Warning" ? 'W' : word == "Critical" ? 'E' : 'I';
+}
+
+bool ReplaceLocalLog(const std::string& data)
+{
+    return ReplaceFile(VtnPathForWrite(kLocalLogFile), data, 0644, false);
+}
+
+void OnFileResponse(GtkDialog* dialog, int response, gpointer)
+{
+    if (response == GTK_RESPONSE_ACCEPT)
+        file_ok_sel(GTK_WIDGET(dialog), GTK_WIDGET(dialog));
+    else
+        gtk_widget_destroy(GTK_WIDGET(dialog));
+}
+
+void OnFileDestroy(GtkWidget* dialog, gpointer)
+{
+    if (CMainWindow* win = GetMainWindow(); win && win->pFileSel == dialog)
+        win->pFileSel = nullptr;
+}
+
+}  // namespace
+
+void SaveLogFile(FILE* file, char severity, const char* time, const char* text)
+{
+    if (file == nullptr)
+        return;
+    fputc(severity == '\n' || severity == '\r' ? ' ' : severity, file);
+    fputc('\t', file);
+    WriteField(file, time);
+    fputc('\t', file);
+    WriteField(file, text);
+    fputc('\n', file);
+}
+
+int LoadLogFile(FILE* file, char* severity, char* time, size_t timeSize, char* text, size_t textSize)
+{
+    if (file == nullptr)
+        return 0;
+    const int s = fgetc(file);
+    if (s == EOF)
+        return 0;
+    *severity = static_cast<char>(s);
+    if (timeSize > 0)
+        time[0] = 0;
+    if (textSize > 0)
+        text[0] = 0;
+    // The TAB after the severity; a line that ends early leaves the rest empty.
+    const int tab = s == '\n' ? '\n' : fgetc(file);
+    if (tab == '\n' || tab == EOF)
+        return 1;
+    if (ReadLogField(file, time, timeSize, '\t') == '\t')
+        ReadLogField(file, text, textSize, EOF);
+    return 1;
+}
+
+bool InFilter(char severity, const char*, const char*)
+{
+    CMainWindow* win = GetMainWindow();
+    const uint32_t mask = win ? win->nLogMask : 0;
+    switch (severity) {
+    case 'I': return (mask & 1) != 0;
+    case 'W': return (mask & 2) != 0;
+    case 'E': return (mask & 4) != 0;
+    default: return false;
+    }
+}
+
+void LogTimeText(_TIME_RECORD t, char* buf, size_t size)
+{
+    FormatText(buf, size, "%02d/%02d/%d %02d:%02d:%02d", static_cast<int>(t.month), static_cast<int>(t.day),
+               2000 + static_cast<int>(t.year), static_cast<int>(t.hour), static_cast<int>(t.minute),
+               static_cast<int>(t.second));
+}
+
+void AddToClist(char severity, const char* time, const char* text)
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pLogList == nullptr)
+        return;
+    const char* word = nullptr;
+    const char** icon = nullptr;
+    switch (severity) {
+    case 'I': word = "Regular", icon = xpm_d_Event_Normal_small; break;
+    case 'W': word = "Warning", icon = xpm_d_Event_Warning_small; break;
+    case 'E': word = "Critical", icon = xpm_d_Event_Error_small; break;
+    default: return;
+    }
+    const char* row[] = {word, time, text};
+    const int r = ColumnListAppend(win->pLogList, row);
+    ColumnListSetPixbuf(win->pLogList, r, 0, XpmPixbuf(icon));
+    ++win->nLogRows;
+    // A browse list selects its first row.
+    if (ColumnListRows(win->pLogList) == 1)
+        ColumnListSelectRow(win->pLogList, 0);
 }
 
 void ClearLogList()
 {
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pLogList == nullptr)
+        return;
+    ColumnListClear(win->pLogList);
+    win->nLogRows = 0;
+}
+
+void FilterLog()
+{
+    ClearLogList();
+    FILE* file = fopen(VtnPath(kLocalLogFile).c_str(), "r");
+    if (file == nullptr)
+        return;
+    char severity, time[VTN_LOG_TIME_SIZE], text[VTN_LOG_TEXT_SIZE];
+    while (LoadLogFile(file, &severity, time, sizeof time, text, sizeof text))
+        if (InFilter(severity, time, text))
+            AddToClist(severity, time, text);
+    fclose(file);
+}
+
+void LoadLog()
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pLogList == nullptr || handle < 0)
+        return;
+    const int connected = handle;
+    const unsigned int count = win->nConnectCount;
+    auto stands = [&] { return GetMainWindow() == win && handle == connected && win->nConnectCount == count; };
+
+    // No event is both listed and pushed: the channel is off while the log is read.
+    cs_vtn_enable_event_notify(connected, 0);
+    std::vector<SLogLine> lines;
+    _VTN_LOG_EVENT event;
+    for (int n = 0; n < VTN_LOG_LOAD_MAX && stands() && cs_vtn_enum_event(connected, &event, n) == 0; ++n) {
+        char when[VTN_LOG_TIME_SIZE];
+        LogTimeText(event.time, when, sizeof when);
+        event.text[sizeof event.text - 1] = 0;
+        lines.push_back({event.severity, when, event.text});
+    }
+    // Only an answer replaces what the list and the copy hold; a broken connection keeps them.
+    if (!stands())
+        return;
+    const bool channelOn = cs_vtn_enable_event_notify(connected, 1) == 0;
+    if (!stands())
+        return;
+
+    char* data = nullptr;
+    size_t size = 0;
+    if (FILE* memory = open_memstream(&data, &size)) {
+        for (const SLogLine& l : lines)
+            SaveLogFile(memory, l.severity, l.time.c_str(), l.text.c_str());
+        fclose(memory);
+        ReplaceLocalLog(std::string(data, size));
+        free(data);
+    }
+    ClearLogList();
+    for (const SLogLine& l : lines)
+        AddToClist(l.severity, l.time.c_str(), l.text.c_str());
+    if (!channelOn)
+        MessageBox("The event channel could not be opened.\nNew events will not be shown until\nyou connect "
+                   "the system again.",
+                   "Error", false);
 }
 
 void ClearLog()
 {
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pLogList == nullptr)
+        return;
+    if (MessageBox("Are you sure to clear the event log?", "Warning", true) != 1 || GetMainWindow() != win)
+        return;
+    const unsigned int count = win->nConnectCount;
+    if (cs_vtn_clear_event_log(handle) != 0) {
+        // A broken connection has its own box.
+        if (GetMainWindow() == win && win->nConnectCount == count)
+            MessageBox("Failed to clear the event log!", "Error", false);
+        return;
+    }
+    ClearLogList();
+    ReplaceLocalLog("");
 }
 
 void SaveLog()
 {
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pLogList == nullptr)
+        return;
+    if (win->pFileSel) {
+        gtk_window_present(GTK_WINDOW(win->pFileSel));
+        return;
+    }
+    GtkWidget* dialog = gtk_file_chooser_dialog_new("File selection", GTK_WINDOW(win->pWindow),
+                                                    GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL,
+                                                    "_OK", GTK_RESPONSE_ACCEPT, nullptr);
+    win->pFileSel = dialog;
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_create_folders(chooser, FALSE);
+    gchar* cwd = g_get_current_dir();
+    gtk_file_chooser_set_current_folder(chooser, cwd);
+    g_free(cwd);
+    gtk_file_chooser_set_current_name(chooser, "raidlog.txt");
+    g_signal_connect(dialog, "response", G_CALLBACK(OnFileResponse), nullptr);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(OnFileDestroy), nullptr);
+    gtk_widget_show(dialog);
+}
+
+void file_ok_sel(GtkWidget*, GtkWidget* dialog)
+{
+    CMainWindow* win = GetMainWindow();
+    if (win == nullptr || win->pLogList == nullptr || dialog == nullptr)
+        return;
+    gchar* name = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+    if (name == nullptr || *name == 0 || g_file_test(name, G_FILE_TEST_IS_DIR)) {
+        g_free(name);
+        return;  // no file named yet: the dialog stays
+    }
+    char* data = nullptr;
+    size_t size = 0;
+    if (FILE* memory = open_memstream(&data, &size)) {
+        GtkWidget* list = win->pLogList;
+        for (int r = 0; r < ColumnListRows(list); ++r) {
+            WriteField(memory, NewSys.szUserName);
+            fputc('\t', memory);
+            SaveLogFile(memory, RowSeverity(ColumnListText(list, r, 0)), ColumnListText(list, r, 1).c_str(),
+                        ColumnListText(list, r, 2).c_str());
+        }
+        fclose(memory);
+        // A file that cannot be written is skipped without a message.
+        ReplaceFile(name, std::string(data, size), 0644, false);
+        free(data);
+    }
+    g_free(name);
+    gtk_widget_destroy(dialog);
 }

@@ -6,6 +6,8 @@
 #include <gtk/gtk.h>
 #include <string>
 
+#include "global_time.h"
+
 constexpr size_t VTN_SYS_FIELD_SIZE = 200;
 
 // One system as the list file holds it: address, name, port text.
@@ -28,6 +30,11 @@ struct _NEW_SYSTEM {
     char szAddress[VTN_SYS_FIELD_SIZE];   // address of the last successful login
     char szOSName[VTN_SYS_FIELD_SIZE];    // the server's operating system
     uint8_t bLoginForm;                   // a login form was built
+    // The dialog that is open, the row it was opened on (-1: none) and that row's address as the
+    // file holds it.
+    GtkWidget* pDialog;
+    int nRow;
+    char szRowAddress[VTN_SYS_FIELD_SIZE];
 };
 extern _NEW_SYSTEM NewSys;
 
@@ -52,3 +59,55 @@ bool GetListData(GtkWidget* list, int last, std::string* texts);
 // A typed address, name or port may hold no TAB and no line end (the file's separators); shows
 // a "Warning" and returns false otherwise.
 bool SystemFieldsValid(const char* address, const char* name, const char* port);
+
+// ---- system dialogs, login and logout ------------------------------------------------------------
+
+// Modal system dialog: 0 add, 1 modify, 2 login.
+void BaseSystem(int mode);
+// OK handlers of the three modes; true closes the dialog.
+bool newsystemOK();
+bool modsystemOK(GtkWidget* dialog);
+bool logsystemOK(GtkWidget* dialog);
+// Connection-broken callback of the connection: handle -1 at once, the rest from an idle.
+void ConnectOut();
+// The port a typed text names: empty is 7402; otherwise a decimal number 1..65535. False for
+// anything else.
+bool PortFromText(const char* text, uint16_t* port);
+// True unless text has three dots and a digit in each of the four parts.
+bool InvalidIP(const char* text);
+// True when a digit stands strictly between from and to.
+bool IsNum(const char* from, const char* to);
+
+// ---- event log view -------------------------------------------------------------------------------
+
+// The GUI's copy of the connected server's event log.
+constexpr const char* kLocalLogFile = "/usr/bin/log_loacl.txt";
+// Room for a time text and a message read from the copy.
+constexpr size_t VTN_LOG_TIME_SIZE = 32;
+constexpr size_t VTN_LOG_TEXT_SIZE = 512;
+// Most lines one load takes from a server.
+constexpr int VTN_LOG_LOAD_MAX = 100000;
+
+// Appends "%c\t%s\t%s\n"; nothing for a null file. Line ends inside the texts become blanks.
+void SaveLogFile(FILE* file, char severity, const char* time, const char* text);
+// Reads one line (fields cut to their buffers); 0 at the end of the file or for a null file.
+int LoadLogFile(FILE* file, char* severity, char* time, size_t timeSize, char* text, size_t textSize);
+// True when the severity passes the window's mask; other characters never pass.
+bool InFilter(char severity, const char* time, const char* text);
+// The time text of a time record: "%02d/%02d/%d %02d:%02d:%02d".
+void LogTimeText(_TIME_RECORD t, char* buf, size_t size);
+// Refills the event list from the local copy through the filter.
+void FilterLog();
+// Reloads the event list and the local copy from the server.
+void LoadLog();
+// The three sorts of the Event View: by severity (from the local copy), by time, by description.
+void log_sort_type();
+void log_sort_time();
+void log_sort_desc();
+// OK of the export dialog: writes the list to the chosen file.
+void file_ok_sel(GtkWidget* w, GtkWidget* dialog);
+
+// Change of one's own password (0) or another user's; comes with the user dialogs.
+void SetPassWd(int mode);
+// Calls of SetPassWd's stand-in until the password dialog comes.
+extern int nSetPassWdCalls;
