@@ -130,6 +130,13 @@ public:
     // The 2000 ms timer.
     static int SysTimer(void* data);
 
+    // The seven Array Management buttons (and their /Operation items while that form is current)
+    // for the device id; nothing before the form is built.
+    void FreshArrayManTool(uint32_t id);
+    // Repair dialog: a free disk for the broken array id (diskGiven false), or a broken array for
+    // the free disk id (true). True only when a disk was added.
+    bool addtoarray(uint32_t id, bool diskGiven);
+
     GtkWidget* pWindow;
     GtkWidget* pVBox;
     SMenuFactory* pItemFactory;
@@ -294,3 +301,8 @@ void log_click_column(GtkWidget* list, int column, void* data);
 void ClearLog();
 void SaveLog();
 void ClearLogList();
+// The disk feature buttons of the information page ("clicked"; the button carries the disk id as "ID").
+void write_cache_clicked(GtkWidget* button, GdkEvent* event, void* data);
+void read_ahead_clicked(GtkWidget* button, GdkEvent* event, void* data);
+void tcq_clicked(GtkWidget* button, GdkEvent* event, void* data);
+void ncq_clicked(GtkWidget* button, GdkEvent* event, void* data);

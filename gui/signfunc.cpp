@@ -173,34 +173,6 @@ bool LogoutSystem()
     return false;
 }
 
-void DeleteArray()
-{
-}
-
-void RenameArray()
-{
-}
-
-void AddDiskArray()
-{
-}
-
-void VerifyArray()
-{
-}
-
-void RebuildArray()
-{
-}
-
-void AbortArray()
-{
-}
-
-void ReScan()
-{
-}
-
 void AddToClist(char, const char*, const char*)
 {
 }
