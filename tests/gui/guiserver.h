@@ -94,6 +94,47 @@ public:
         return a.id;
     }
 
+    // An array of n disks named name-0, name-1, ...; the first `failed` of them failed.
+    uint32_t Members(const std::string& name, uint8_t type, int n, uint32_t flags = 0, vtnsim::Op op = vtnsim::Op::None,
+                     int failed = 0)
+    {
+        std::vector<uint32_t> disks;
+        for (int i = 0; i < n; ++i)
+            disks.push_back(Disk(name + "-" + std::to_string(i), 80, 0, i < failed));
+        return Array(name, type, disks, flags, op);
+    }
+
+    // A RAID 1 of the disks name-a and name-b, the first `failed` of them failed.
+    uint32_t Mirror(const std::string& name, uint32_t flags = 0, vtnsim::Op op = vtnsim::Op::None, int failed = 0)
+    {
+        const uint32_t a = Disk(name + "-a", 80, 0, failed >= 1);
+        const uint32_t b = Disk(name + "-b", 80, 0, failed >= 2);
+        return Array(name, VTN_RAID1, {a, b}, flags, op);
+    }
+
+    // A mirror of two stripes (RAID 0/1): flags and operation on the mirror, failed disks of the
+    // first stripe.
+    uint32_t Raid01(const std::string& name, uint32_t flags = 0, vtnsim::Op op = vtnsim::Op::None, int failed = 0)
+    {
+        const uint32_t h0 = Members(name + "a", VTN_RAID0, 2, 0, vtnsim::Op::None, failed);
+        const uint32_t h1 = Members(name + "b", VTN_RAID0, 2);
+        return Array(name, VTN_RAID1, {h0, h1}, flags, op);
+    }
+
+    // A stripe of two mirrors (RAID 1/0), as the driver makes it from one request: the pairs
+    // carry the parent's name and block size. The first pair's operation and failed disks.
+    uint32_t Raid10(const std::string& name, uint32_t flags = 0, vtnsim::Op pairOp = vtnsim::Op::None, int failed = 0)
+    {
+        std::vector<uint32_t> d;
+        for (int i = 0; i < 4; ++i)
+            d.push_back(Disk(name + "-" + std::to_string(i), 80, 0, i < failed));
+        const uint32_t p0 = Array(name, VTN_RAID1, {d[0], d[1]}, 0, pairOp);
+        const uint32_t p1 = Array(name, VTN_RAID1, {d[2], d[3]});
+        for (uint32_t pair : {p0, p1})
+            m_.FindArray(pair)->blockCode = VTN_BLOCK_CODE_DEFAULT;
+        return Array(name, VTN_RAID0, {p0, p1}, flags);
+    }
+
     // A running operation at percent (0 to 100) of its work.
     void Progress(uint32_t array, double percent)
     {
@@ -173,6 +214,13 @@ inline bool SelectLabel(GtkWidget* tree, const std::string& label)
     return false;
 }
 
+// True once the page has its full-size backing surface and shows something.
+inline bool PageReady(CVTNTree* page)
+{
+    return page && page->pBackPixmap && cairo_image_surface_get_width(page->pBackPixmap) == VTN_PAGE_WIDTH &&
+           cairo_image_surface_get_height(page->pBackPixmap) == VTN_PAGE_HEIGHT && !page->PageTexts.empty();
+}
+
 // The tree object of a form's tree.
 inline CVTNTree* TreeObjectOf(GtkWidget* tree)
 {
@@ -237,14 +285,21 @@ protected:
         win->SupportPara.ProbeVersion();
     }
 
-    // Builds both device forms (Array Management current) and waits for their pages.
-    void ShowForms()
+    // Builds both device forms and shows one, waiting for its page (a hidden form's page is
+    // sized once it is shown).
+    void ShowForms(bool deviceForm = false)
     {
         DeviceManagement();
         ArrayManagement();
-        ASSERT_TRUE(PumpUntil([this] {
-            return Logical()->pBackPixmap && Controller()->pBackPixmap && !Logical()->PageTexts.empty();
-        }));
+        ShowForm(deviceForm);
+    }
+    void ShowForm(bool deviceForm)
+    {
+        if (deviceForm)
+            DeviceManagement();
+        else
+            ArrayManagement();
+        ASSERT_TRUE(PumpUntil([this, deviceForm] { return PageReady(deviceForm ? Controller() : Logical()); }));
     }
 
     CVTNTree* Logical() { return TreeObjectOf(window_->pArrayTree); }

@@ -64,21 +64,6 @@ std::set<std::string> FreshLabels(CMainWindow* win)
 
 // ---- scenes --------------------------------------------------------------------------------------
 
-uint32_t Mirror(SimScene& s, const std::string& name, uint32_t flags, Op op, int failed)
-{
-    const uint32_t a = s.Disk(name + "-a", 80, 0, failed >= 1);
-    const uint32_t b = s.Disk(name + "-b", 80, 0, failed >= 2);
-    return s.Array(name, VTN_RAID1, {a, b}, flags, op);
-}
-
-uint32_t Members(SimScene& s, const std::string& name, uint8_t type, int n, uint32_t flags, Op op, int failed)
-{
-    std::vector<uint32_t> disks;
-    for (int i = 0; i < n; ++i)
-        disks.push_back(s.Disk(name + "-" + std::to_string(i), 80, 0, i < failed));
-    return s.Array(name, type, disks, flags, op);
-}
-
 constexpr uint32_t kBoot = VTN_ARRAY_BOOTABLE;
 constexpr uint32_t kNeed = VTN_ARRAY_NEED_REBUILD;
 
@@ -92,17 +77,17 @@ void MirrorScene(SimScene& s)
     s.Disk("spare", 80, VTN_DISK_SPARE);
     s.Disk("dead", 80, 0, true);
     s.Disk("deadboot", 80, VTN_DISK_BOOTABLE, true);
-    Mirror(s, "M_boot", kBoot, Op::None, 0);
-    Mirror(s, "M_rebuild", 0, Op::Rebuild, 0);
-    Mirror(s, "M_bootdup", kBoot, Op::Duplicate, 0);
-    Mirror(s, "M_verify", 0, Op::Verify, 0);
-    Mirror(s, "M_lock", kNeed, Op::None, 0);
-    Mirror(s, "M_broken", 0, Op::None, 1);
-    Mirror(s, "M_bbroken", kBoot, Op::None, 1);
-    Mirror(s, "M_dead", 0, Op::None, 2);
-    Mirror(s, "M_bdead", kBoot, Op::None, 2);
-    Mirror(s, "M_bverify", kBoot, Op::Verify, 0);
-    Mirror(s, "M_block", kBoot | kNeed, Op::None, 0);
+    s.Mirror("M_boot", kBoot, Op::None, 0);
+    s.Mirror("M_rebuild", 0, Op::Rebuild, 0);
+    s.Mirror("M_bootdup", kBoot, Op::Duplicate, 0);
+    s.Mirror("M_verify", 0, Op::Verify, 0);
+    s.Mirror("M_lock", kNeed, Op::None, 0);
+    s.Mirror("M_broken", 0, Op::None, 1);
+    s.Mirror("M_bbroken", kBoot, Op::None, 1);
+    s.Mirror("M_dead", 0, Op::None, 2);
+    s.Mirror("M_bdead", kBoot, Op::None, 2);
+    s.Mirror("M_bverify", kBoot, Op::Verify, 0);
+    s.Mirror("M_block", kBoot | kNeed, Op::None, 0);
 }
 
 // RAID 5, RAID 0 and JBOD arrays in their states.
@@ -110,58 +95,38 @@ void ParityScene(SimScene& s)
 {
     for (int c = 0; c < 3; ++c)
         s.Controller("VTN SATA150 8-Port RAID Controller", 8, 2);
-    Members(s, "P", VTN_RAID5, 3, 0, Op::None, 0);
-    Members(s, "P_init", VTN_RAID5, 3, 0, Op::Init, 0);
-    Members(s, "P_initbroken", VTN_RAID5, 3, 0, Op::Init, 1);
-    Members(s, "P_initdead", VTN_RAID5, 3, 0, Op::Init, 2);
-    Members(s, "P_boot", VTN_RAID5, 3, kBoot, Op::None, 0);
-    Members(s, "P_verify", VTN_RAID5, 3, 0, Op::Verify, 0);
-    Members(s, "P_rebuild", VTN_RAID5, 3, 0, Op::Rebuild, 0);
-    Members(s, "P_broken", VTN_RAID5, 3, 0, Op::None, 1);
-    Members(s, "P_lock", VTN_RAID5, 3, kNeed, Op::None, 0);
-    Members(s, "P_bdead", VTN_RAID5, 3, kBoot, Op::None, 2);
-    Members(s, "S", VTN_RAID0, 2, 0, Op::None, 0);
-    Members(s, "S_boot", VTN_RAID0, 2, kBoot, Op::None, 0);
-    Members(s, "S_dead", VTN_RAID0, 2, 0, Op::None, 1);
-    Members(s, "S_bdead", VTN_RAID0, 2, kBoot, Op::None, 1);
-    Members(s, "J", VTN_JBOD, 2, 0, Op::None, 0);
-    Members(s, "J_boot", VTN_JBOD, 2, kBoot, Op::None, 0);
-    Members(s, "J_dead", VTN_JBOD, 2, 0, Op::None, 1);
-}
-
-// A mirror of two stripes (RAID 0/1): flags and operation on the mirror, failed disks of the
-// first stripe.
-uint32_t Raid01(SimScene& s, const std::string& name, uint32_t flags, Op op, int failed)
-{
-    const uint32_t h0 = Members(s, name + "a", VTN_RAID0, 2, 0, Op::None, failed);
-    const uint32_t h1 = Members(s, name + "b", VTN_RAID0, 2, 0, Op::None, 0);
-    return s.Array(name, VTN_RAID1, {h0, h1}, flags, op);
-}
-
-// A stripe of two mirrors (RAID 1/0): the first pair's operation and failed disks.
-uint32_t Raid10(SimScene& s, const std::string& name, uint32_t flags, Op pairOp, int failed)
-{
-    std::vector<uint32_t> d;
-    for (int i = 0; i < 4; ++i)
-        d.push_back(s.Disk(name + "-" + std::to_string(i), 80, 0, i < failed));
-    const uint32_t p0 = s.Array(name, VTN_RAID1, {d[0], d[1]}, 0, pairOp);
-    const uint32_t p1 = s.Array(name, VTN_RAID1, {d[2], d[3]});
-    return s.Array(name, VTN_RAID0, {p0, p1}, flags);
+    s.Members("P", VTN_RAID5, 3, 0, Op::None, 0);
+    s.Members("P_init", VTN_RAID5, 3, 0, Op::Init, 0);
+    s.Members("P_initbroken", VTN_RAID5, 3, 0, Op::Init, 1);
+    s.Members("P_initdead", VTN_RAID5, 3, 0, Op::Init, 2);
+    s.Members("P_boot", VTN_RAID5, 3, kBoot, Op::None, 0);
+    s.Members("P_verify", VTN_RAID5, 3, 0, Op::Verify, 0);
+    s.Members("P_rebuild", VTN_RAID5, 3, 0, Op::Rebuild, 0);
+    s.Members("P_broken", VTN_RAID5, 3, 0, Op::None, 1);
+    s.Members("P_lock", VTN_RAID5, 3, kNeed, Op::None, 0);
+    s.Members("P_bdead", VTN_RAID5, 3, kBoot, Op::None, 2);
+    s.Members("S", VTN_RAID0, 2, 0, Op::None, 0);
+    s.Members("S_boot", VTN_RAID0, 2, kBoot, Op::None, 0);
+    s.Members("S_dead", VTN_RAID0, 2, 0, Op::None, 1);
+    s.Members("S_bdead", VTN_RAID0, 2, kBoot, Op::None, 1);
+    s.Members("J", VTN_JBOD, 2, 0, Op::None, 0);
+    s.Members("J_boot", VTN_JBOD, 2, kBoot, Op::None, 0);
+    s.Members("J_dead", VTN_JBOD, 2, 0, Op::None, 1);
 }
 
 void NestedScene(SimScene& s)
 {
     for (int c = 0; c < 3; ++c)
         s.Controller("VTN SATA150 8-Port RAID Controller", 8, 2);
-    Raid01(s, "O", 0, Op::None, 0);
-    Raid01(s, "O_verify", 0, Op::Verify, 0);
-    Raid01(s, "O_broken", 0, Op::None, 1);
-    Raid01(s, "O_boot", kBoot, Op::None, 0);
-    Raid10(s, "T", 0, Op::None, 0);
-    Raid10(s, "T_rebuild", 0, Op::Rebuild, 0);
-    Raid10(s, "T_boot", kBoot, Op::None, 0);
-    Raid10(s, "T_broken", 0, Op::None, 1);
-    Raid10(s, "T_dead", 0, Op::None, 2);
+    s.Raid01("O", 0, Op::None, 0);
+    s.Raid01("O_verify", 0, Op::Verify, 0);
+    s.Raid01("O_broken", 0, Op::None, 1);
+    s.Raid01("O_boot", kBoot, Op::None, 0);
+    s.Raid10("T", 0, Op::None, 0);
+    s.Raid10("T_rebuild", 0, Op::Rebuild, 0);
+    s.Raid10("T_boot", kBoot, Op::None, 0);
+    s.Raid10("T_broken", 0, Op::None, 1);
+    s.Raid10("T_dead", 0, Op::None, 2);
 }
 
 using Trees = ServerGuiTest;
@@ -341,6 +306,94 @@ TEST_F(Trees, ControllerTreeHoldsControllersChannelsAndTheirDisks)
     EXPECT_EQ(g_sparediskcount, 1);
 }
 
+// The seven Array Management buttons as '1' (sensitive) and '0', in toolbar order; the
+// /Operation items must agree.
+std::string ToolbarState()
+{
+    std::string out;
+    for (int i = 0; i < VTN_ARRAYMANAGE_ROWS; ++i) {
+        const bool on = gtk_widget_get_sensitive(ArrayMenageToolbar[i].button);
+        out += on ? '1' : '0';
+        if (ArrayMenageToolbar[i].menuitem && gtk_widget_get_sensitive(ArrayMenageToolbar[i].menuitem) != on)
+            out += '!';
+    }
+    return out;
+}
+
+TEST_F(Trees, ToolbarFollowsTheSelectedDeviceTheRightsAndTheFreeDisks)
+{
+    constexpr uint32_t kAll = VTN_RIGHTS_ALL;
+    struct Case {
+        const char* label;
+        uint32_t rights;
+        int freeDisks;
+        const char* state;   // Create Delete Rename AddDisk Verify Rebuild Abort
+    };
+    struct Scene {
+        void (*build)(SimScene&);
+        std::vector<Case> cases;
+    } scenes[] = {
+        {MirrorScene,
+         {{"127.0.0.1", kAll, 3, "0000000"},     // nothing selected: even Create is off
+          {"M_rebuild", kAll, 3, "1000001"},     // busy: only Abort (and Create)
+          {"M_verify", kAll, 3, "1000001"},
+          {"M_boot", kAll, 3, "1010100"},        // bootable: not deleted while it works
+          {"M_bdead", kAll, 3, "1100000"},       // ... but once it is disabled
+          {"M_lock", kAll, 3, "1110010"},
+          {"M_broken", kAll, 3, "1101000"},
+          {"M_broken", 0, 3, "0001000"},         // Add Disk needs no right
+          {"M_broken", 0, 0, "0000000"},         // ... but a free disk
+          {"M_boot", VTN_RIGHT_RENAME_ARRAY, 3, "0010000"},
+          {"M_lock", VTN_RIGHT_REBUILD, 3, "0000010"},
+          {"M_lock", kAll & ~VTN_RIGHT_REBUILD, 3, "1110000"},
+          {"M_rebuild", 0, 3, "0000001"},        // Abort needs no right
+          {"free", kAll, 1, "0000000"},          // Create wants two free disks
+          {"free", kAll, 2, "1000000"},
+          {"free", kAll & ~VTN_RIGHT_CREATE_ARRAY, 2, "0000000"},
+          {"M_lock-a", kAll, 3, "1000000"}}},
+        {ParityScene,
+         {{"P", kAll, 2, "1110100"},
+          {"P_init", kAll, 2, "1000001"},
+          {"P_initbroken", kAll, 2, "1001001"},
+          {"P_rebuild", kAll, 2, "1000001"},
+          {"P_lock", kAll, 2, "1110010"},
+          {"P_broken", kAll, 2, "1101000"},
+          {"P_initdead", kAll, 2, "1000001"},    // disabled, but still busy
+          {"S", kAll, 2, "1110000"},
+          {"S_boot", kAll, 2, "1010000"},
+          {"J", kAll, 2, "1110000"}}},
+        {NestedScene,
+         {{"O", kAll, 2, "1110100"},
+          {"(RAID0)", kAll, 2, "1000000"},      // a member array is neither deleted nor renamed
+          {"O_broken", kAll, 2, "1101000"},
+          {"T", kAll, 2, "1110000"},
+          {"T_rebuild", kAll, 2, "1000000"},    // a RAID 1/0 is never aborted
+          {"Member 1 of 'T_rebuild'", kAll, 2, "1000001"},
+          {"Member 1 of 'T'", kAll, 2, "1000100"},
+          {"T_broken", kAll, 2, "1100000"}}},
+    };
+    Start(nullptr);
+    ShowForms();
+    for (const Scene& scene : scenes) {
+        BuildState(scene.build);
+        window_->FreshTree();
+        for (const Case& c : scene.cases) {
+            SCOPED_TRACE(std::string(c.label) + " rights " + std::to_string(c.rights) + " free " +
+                         std::to_string(c.freeDisks));
+            window_->UserInfo.rights = c.rights;
+            g_phydiskcount = c.freeDisks;
+            ASSERT_TRUE(SelectLabel(window_->pArrayTree, c.label));
+            EXPECT_EQ(ToolbarState(), c.state);
+        }
+    }
+    // Another form current: the buttons follow, the /Operation items are the other form's.
+    DeviceManagement();
+    window_->UserInfo.rights = kAll;
+    window_->FreshArrayManTool(VTN_ID_NONE);
+    EXPECT_EQ(ToolbarState(), "0000000");
+    EXPECT_EQ(ArrayMenageToolbar[0].menuitem, nullptr);
+}
+
 // ---- what the network may name ------------------------------------------------------------------
 
 // The fake's function table with the controller reads a table test needs.
@@ -438,6 +491,30 @@ TEST_F(TreeLimits, MemberListsThatLoopOrNestDeeplyAreCutOff)
     EXPECT_EQ(Lines(window_->pArrayTree, 9),
               (std::vector<std::string>{"0 host ", "0:0 Array_1 Loop", "0:0:0 Disk d1", "0:1 Array_10 Deep",
                                         "0:1:0 Array_10 (RAID0)", "0:1:0:0 Array_10 (RAID0)"}));
+}
+
+TEST_F(TreeLimits, DriverTextsAreBoundedAndShownValid)
+{
+    FakeDriver f;
+    f.Disk(1, 0, 0, 0, 80, "caf\xe9");
+    StartMainWindow();
+    ControllerFake fake;
+    fake.channels = {{1, VTN_ID_NONE}};
+    // Both texts fill their fields without a terminator; the vendor ends in a byte that is no UTF-8.
+    memset(fake.info.name, 'N', sizeof fake.info.name);
+    memset(fake.info.manufacturer, 'M', sizeof fake.info.manufacturer);
+    fake.info.manufacturer[sizeof fake.info.manufacturer - 1] = '\xff';
+    DeviceManagement();
+    CVTNTree* page = TreeObjectOf(window_->pDeviceTree);
+    ASSERT_TRUE(PumpUntil([page] { return PageReady(page); }));
+    const std::string replacement = "\xef\xbf\xbd";
+    ASSERT_TRUE(SelectLabel(window_->pDeviceTree, "Controller1"));
+    ASSERT_EQ(page->PageTexts.size(), 7u);
+    EXPECT_EQ(page->PageTexts[2].text, std::string(36, 'N'));
+    EXPECT_EQ(page->PageTexts[4].text, std::string(35, 'M') + replacement);
+    ASSERT_TRUE(SelectLabel(window_->pDeviceTree, "caf" + replacement));
+    ASSERT_GE(page->PageTexts.size(), 3u);
+    EXPECT_EQ(page->PageTexts[2].text, "caf" + replacement);
 }
 
 // ---- remaining time ---------------------------------------------------------------------------
