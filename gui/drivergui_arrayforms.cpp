@@ -72,19 +72,23 @@ void OnFeatureClicked(GtkButton* button, gpointer handler)
     reinterpret_cast<FeatureHandler>(handler)(GTK_WIDGET(button), nullptr, nullptr);
 }
 
-// Buttons 22 pixels high sit at 25-pixel steps without overlapping.
-void SmallButtonStyle(GtkWidget* button)
+// The page's own widgets: feature buttons 22 pixels high that sit at 25-pixel steps without
+// overlapping, and a progress bar that reads at a glance.
+void PageStyle(GtkWidget* widget, const char* styleClass)
 {
     static GtkCssProvider* css = nullptr;
     if (css == nullptr) {
         css = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(
-            css, "button.vtn-feature { min-height: 0; min-width: 0; padding: 0 4px; font-size: 12px; }", -1,
-            nullptr);
+        gtk_css_provider_load_from_data(css,
+                                        "button.vtn-feature { min-height: 0; min-width: 0; padding: 0 4px; "
+                                        "font-size: 12px; }\n"
+                                        "progressbar.vtn-progress trough, progressbar.vtn-progress progress "
+                                        "{ min-height: 10px; }\n",
+                                        -1, nullptr);
     }
-    GtkStyleContext* style = gtk_widget_get_style_context(button);
+    GtkStyleContext* style = gtk_widget_get_style_context(widget);
     gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    gtk_style_context_add_class(style, "vtn-feature");
+    gtk_style_context_add_class(style, styleClass);
 }
 
 }  // namespace
@@ -100,6 +104,7 @@ void CMainWindow::BuildArrayManage(GtkWidget* box)
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), 0.0);
     gtk_progress_bar_set_text(GTK_PROGRESS_BAR(bar), "0%");
     gtk_widget_set_size_request(bar, 240, -1);
+    PageStyle(bar, "vtn-progress");
     PlaceOnPage(overlay, bar, 160, 185);
     object->SetProcessBar(bar);
     CreateDiskSettingControls(overlay, object);
@@ -125,7 +130,7 @@ void CreateDiskSettingControls(GtkWidget* fixed, CVTNTree* tree)
     for (int i = 0; i < 4; ++i) {
         GtkWidget* button = gtk_button_new_with_label(" ");
         gtk_widget_set_size_request(button, 70, 22);
-        SmallButtonStyle(button);
+        PageStyle(button, "vtn-feature");
         g_signal_connect(button, "clicked", G_CALLBACK(OnFeatureClicked),
                          reinterpret_cast<gpointer>(places[i].handler));
         PlaceOnPage(fixed, button, places[i].x, places[i].y);
