@@ -234,8 +234,6 @@ protected:
     void TearDown() override
     {
         GuiTest::TearDown();
-        CVTNTree::ResetRemain();
-        g_phydiskcount = g_sparediskcount = g_mirrordiskcount = g_stripediskcount = g_spandiskcount = 0;
         server_.Stop();
         SetClientWaitSeconds(VTN_CLIENT_WAIT_SECONDS);
     }
