@@ -127,8 +127,6 @@ public:
     void FreshPrivilege();
     void FreshRemoteConTool();
     void FreshEventNotiTool();
-    // The Array Management toolbar for the device id (0xFFFFFFFF: nothing selected).
-    void FreshArrayManTool(uint32_t id);
 
     // The 2000 ms timer.
     static int SysTimer(void* data);
@@ -136,6 +134,13 @@ public:
     void ProbeRaid10Rebuid(uint32_t id);
     // Array-health probes: the whole probe (byDisk false) or the offer of the disk id.
     void ProbeArrayState(bool byDisk, uint32_t id);
+
+    // The seven Array Management buttons (and their /Operation items while that form is current)
+    // for the device id; nothing before the form is built.
+    void FreshArrayManTool(uint32_t id);
+    // Repair dialog: a free disk for the broken array id (diskGiven false), or a broken array for
+    // the free disk id (true). True only when a disk was added.
+    bool addtoarray(uint32_t id, bool diskGiven);
 
     GtkWidget* pWindow;
     GtkWidget* pVBox;
@@ -309,3 +314,8 @@ void ClearLogList();
 void FreshArray();
 // The device id of a device tree's selected item; 0xFFFFFFFF without a selection.
 uint32_t GetTreeSelectedID(GtkWidget* tree);
+// The disk feature buttons of the information page ("clicked"; the button carries the disk id as "ID").
+void write_cache_clicked(GtkWidget* button, GdkEvent* event, void* data);
+void read_ahead_clicked(GtkWidget* button, GdkEvent* event, void* data);
+void tcq_clicked(GtkWidget* button, GdkEvent* event, void* data);
+void ncq_clicked(GtkWidget* button, GdkEvent* event, void* data);

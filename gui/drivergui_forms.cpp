@@ -251,22 +251,12 @@ void CMainWindow::ShowArrayManage(const char* name)
         FocusWindow(nullptr, nullptr);
 }
 
-void CMainWindow::BuildArrayManage(GtkWidget* box)
-{
-    CreateToolBar(box, ArrayMenageToolbar, VTN_ARRAYMANAGE_ROWS);
-}
-
 void CMainWindow::ShowDeviceManage(const char* name)
 {
     if (SwitchForm(name, &CMainWindow::BuildDeviceManage, DeviceMenageToolbar, VTN_DEVICEMANAGE_ROWS)) {
         FreshPrivilege();
         FocusWindow(nullptr, nullptr);
     }
-}
-
-void CMainWindow::BuildDeviceManage(GtkWidget* box)
-{
-    CreateToolBar(box, DeviceMenageToolbar, VTN_DEVICEMANAGE_ROWS);
 }
 
 void CMainWindow::ShowSparePool(const char* name)

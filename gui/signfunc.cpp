@@ -626,36 +626,6 @@ void ConnectOut()
         win->nConnectOutSource = win->AddIdle(ConnectOutIdle, nullptr);
 }
 
-// ---- entry points of the dialogs and operations that come with their own work ---------------------
-
-void DeleteArray()
-{
-}
-
-void RenameArray()
-{
-}
-
-void AddDiskArray()
-{
-}
-
-void VerifyArray()
-{
-}
-
-void RebuildArray()
-{
-}
-
-void AbortArray()
-{
-}
-
-void ReScan()
-{
-}
-
 // ---- event log view ------------------------------------------------------------------------------
 
 namespace {

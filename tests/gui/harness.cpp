@@ -8,6 +8,7 @@
 #include "client.h"
 #include "paths.h"
 #include "signfunc.h"
+#include "vtntree.h"
 
 namespace {
 
@@ -274,6 +275,8 @@ void GuiTest::TearDown()
     memset(&NewSys, 0, sizeof NewSys);
     memset(&SysInfor, 0, sizeof SysInfor);
     handle = -1;
+    g_phydiskcount = g_sparediskcount = g_mirrordiskcount = g_stripediskcount = g_spandiskcount = 0;
+    CVTNTree::ResetRemain();
 }
 
 // ---- pictures -----------------------------------------------------------------------------------

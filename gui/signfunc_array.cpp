@@ -1,0 +1,330 @@
+// The array operations of the toolbars: rescan, delete, rename, add disk, verify, rebuild
+// (duplicate) and abort, each on the item selected in the Array Management tree, and the timer's
+// refresh of a busy array's page.
+#include "signfunc_array.h"
+
+#include <cstring>
+#include <string>
+
+#include "client.h"
+#include "dam.h"
+#include "drivergui.h"
+#include "global_log.h"
+#include "textutil.h"
+#include "vtntree.h"
+#include "xpm_data.h"
+
+_RENAME_DIALOG RenDia;
+uint8_t oksele = 0;
+uint8_t selected = 0;
+
+namespace {
+
+// The device selected in the Array Management tree; false without a window, tree or selection.
+bool SelectedDevice(uint32_t* id)
+{
+    CMainWindow* win = GetMainWindow();
+    STreeItem item;
+    if (win == nullptr || !CVTNTree::SelectedItem(win->pArrayTree, &item) || item.id < 0)
+        return false;
+    *id = static_cast<uint32_t>(item.id);
+    return true;
+}
+
+// The selected device loaded as an array object; false without a selection.
+bool SelectedArray(CDiskArray* device, uint32_t* status)
+{
+    uint32_t id = 0;
+    if (!SelectedDevice(&id))
+        return false;
+    *device = id;
+    *status = device->GetWorkStatus();
+    return true;
+}
+
+void RebuildTrees()
+{
+    if (CMainWindow* win = GetMainWindow())
+        win->FreshTree();
+}
+
+// The entry's text cut to size bytes (terminator included) at a character boundary.
+void EntryText(GtkWidget* entry, char* out, size_t size)
+{
+    const char* text = gtk_entry_get_text(GTK_ENTRY(entry));
+    size_t n = strlen(text);
+    if (n >= size) {
+        n = size - 1;
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;
+    }
+    memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+void OnRenameOk(GtkButton* button, gpointer)
+{
+    ok_select(GTK_WIDGET(button));
+}
+
+void OnRenameCancel(GtkButton* button, gpointer)
+{
+    cancel_select(GTK_WIDGET(button));
+}
+
+gboolean OnRenameKey(GtkWidget* window, GdkEventKey* event, gpointer data)
+{
+    return sigh_Enter(window, reinterpret_cast<GdkEvent*>(event), data);
+}
+
+// The rename window: a label, the name entry and the two buttons.
+GtkWidget* NewRenameWindow(int maxLength)
+{
+    GtkWidget* window = NewDialogWindow("Rename", 220, 120, 1, false);
+    GtkWidget* frame = gtk_frame_new(nullptr);
+    gtk_container_set_border_width(GTK_CONTAINER(frame), 1);
+    gtk_container_add(GTK_CONTAINER(window), frame);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 5);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 5);
+    gtk_container_add(GTK_CONTAINER(frame), box);
+    gtk_box_pack_start(GTK_BOX(box), gtk_label_new("Please input a new name"), FALSE, FALSE, 0);
+    GtkWidget* entry = gtk_entry_new();
+    gtk_entry_set_max_length(GTK_ENTRY(entry), maxLength > 0 ? maxLength : 0);
+    gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
+    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_box_pack_end(GTK_BOX(box), buttons, FALSE, FALSE, 0);
+    GtkWidget* ok = InsertXPMItem("    OK    ", xpm_d_Yes, 0);
+    g_signal_connect(ok, "clicked", G_CALLBACK(OnRenameOk), nullptr);
+    gtk_box_pack_start(GTK_BOX(buttons), ok, FALSE, FALSE, 0);
+    GtkWidget* cancel = InsertXPMItem("  Cancel  ", xpm_d_No, 0);
+    g_signal_connect(cancel, "clicked", G_CALLBACK(OnRenameCancel), nullptr);
+    gtk_box_pack_end(GTK_BOX(buttons), cancel, FALSE, FALSE, 0);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(OnRenameKey), nullptr);
+    RenDia.pNameEntry = entry;
+    RenDia.pOKButton = ok;
+    gtk_widget_show_all(window);
+    gtk_widget_grab_focus(entry);
+    return window;
+}
+
+}  // namespace
+
+// ---- rescan ------------------------------------------------------------------------------------
+
+void ReScan()
+{
+    const char* text = "Rescan Failed!";
+    if (cs_vtn_rescan_devices(handle) == 0) {
+        if (CMainWindow* win = GetMainWindow()) {
+            win->FreshTree();
+            CMainWindow::FocusWindow(nullptr, nullptr);
+        }
+        text = "Rescan Succeeded!";
+    }
+    _VTN_LOG_EVENT event{};
+    event.severity = 'I';
+    CopyText(event.text, text);
+    // The server stamps and keeps the event; there is nobody to tell when it cannot.
+    cs_vtn_save_log_event(handle, &event);
+}
+
+// ---- delete ------------------------------------------------------------------------------------
+
+void DeleteArray()
+{
+    CDiskArray array;
+    uint32_t s = 0;
+    if (!SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
+        return;
+    const uint8_t code = array.Info.u.array.raidType;
+    if ((s & VTN_ARRAY_BOOTABLE) && !(s & VTN_ARRAY_DISABLED))
+        return;
+    if (code == VTN_RAID1 && (s & VTN_ARRAY_REBUILDING))
+        return;
+    if (code == VTN_RAID0 && array.IsChild())
+        return;
+    if (!MessageBox("All data on the array will be deleted!\nAre you sure you want to continue?", "Warning", true))
+        return;
+    if (!array.Delete(true)) {
+        if (MessageBox("Failed to delete the array!", "Confirmation", false))
+            RebuildTrees();
+        return;
+    }
+    if (MessageBox("Array has been deleted.\nThe deletion will not be completed \nuntil you reboot the system.\n"
+                   "Do you want to reboot now?",
+                   "Confirmation", true))
+        Reboot();
+    RebuildTrees();
+}
+
+// ---- rename ------------------------------------------------------------------------------------
+
+void ok_select(GtkWidget* button)
+{
+    oksele = 1;
+    selected = 1;
+    yes_mselect(button);
+}
+
+void cancel_select(GtkWidget* button)
+{
+    selected = 1;
+    no_mselect(button);
+}
+
+gboolean sigh_Enter(GtkWidget* window, GdkEvent* event, void*)
+{
+    if (window == nullptr || event == nullptr || event->type != GDK_KEY_PRESS)
+        return FALSE;
+    if (event->key.keyval == GDK_KEY_KP_Enter)
+        event->key.keyval = GDK_KEY_Return;
+    if (event->key.keyval != GDK_KEY_Return || RenDia.pOKButton == nullptr)
+        return FALSE;
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+    if (focus == nullptr || (focus != RenDia.pOKButton && focus != RenDia.pNameEntry))
+        return FALSE;
+    gtk_button_clicked(GTK_BUTTON(RenDia.pOKButton));
+    return TRUE;
+}
+
+void RenameArray()
+{
+    CMainWindow* win = GetMainWindow();
+    CDiskArray array;
+    uint32_t s = 0;
+    if (win == nullptr || !SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
+        return;
+    char oldName[VTN_DISK_NAME_SIZE];
+    array.GetName(oldName, sizeof oldName);
+    char sentence[VTN_LOG_SENTENCE_MAX + 1];
+    FormatText(sentence, sizeof sentence, "Rename array from original name '%s' ", oldName);
+    std::string text = std::string(sentence) + "  ";
+
+    GtkWidget* window = NewRenameWindow(win->SupportPara.GetRAIDNameLength());
+    GtkWidget* alive = window;
+    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+    _DIALOG_DATA answer{};
+    for (;;) {
+        oksele = selected = 0;
+        DialogWait(window, &answer);
+        if (alive == nullptr || !oksele)
+            break;
+        char name[VTN_DISK_NAME_SIZE];
+        EntryText(RenDia.pNameEntry, name, sizeof name);
+        TrimSpace(name);
+        if (name[0] == '\0')
+            break;
+        if (GetSameRAIDName(name) && strcmp(name, oldName) != 0) {
+            MessageBox("The Name had been used, please input other name.", "Warning", false);
+            continue;
+        }
+        if (GetInvalName(name)) {
+            MessageBox("Array name can only contain\n '-','_',letters and numbers.", "Warning", false);
+            continue;
+        }
+        const int result = array.SetName(name, true);
+        win->FreshTree();
+        if (result == 0) {
+            char newName[VTN_DISK_NAME_SIZE];
+            FormatText(sentence, sizeof sentence, "to '%s' .", array.GetName(newName, sizeof newName));
+            array.SaveLog((text + sentence).c_str());
+        } else {
+            MessageBox("Failed to rename the array!", "Error", false);
+        }
+        break;
+    }
+    if (alive) {
+        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+        gtk_widget_destroy(window);
+    }
+    RenDia = {};
+}
+
+// ---- add disk, verify, rebuild, abort ------------------------------------------------------------
+
+void AddDiskArray()
+{
+    CMainWindow* win = GetMainWindow();
+    CDiskArray array;
+    uint32_t s = 0;
+    if (win == nullptr || !SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
+        return;
+    const uint8_t code = array.Info.u.array.raidType;
+    if ((code != VTN_RAID1 && code != VTN_RAID5) || !(s & VTN_ARRAY_BROKEN))
+        return;
+    const uint32_t id = array.GetID();
+    if (!win->addtoarray(id, false))
+        return;
+    CDiskArray again;
+    again = id;
+    if (again.GetWorkStatus() & VTN_ARRAY_BROKEN) {
+        MessageBox("Disk has been added to array successfully.\nPlease select another to add to this array!",
+                   "Confirmation", false);
+        win->addtoarray(id, false);
+    }
+}
+
+void DuplicateArray(bool rebuild)
+{
+    uint32_t id = 0;
+    if (!SelectedDevice(&id))
+        return;
+    // The outcome comes back as driver events and shows in the tree.
+    cs_vtn_set_array_state(handle, id, rebuild ? VTN_STATE_START_REBUILD : VTN_STATE_START_VERIFY);
+}
+
+void VerifyArray()
+{
+    DuplicateArray(false);
+}
+
+void RebuildArray()
+{
+    DuplicateArray(true);
+}
+
+void AbortArray()
+{
+    CDiskArray array;
+    uint32_t s = 0;
+    if (!SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
+        return;
+    uint32_t state = 0;
+    const char* word = "";
+    if (s & VTN_ARRAY_REBUILDING) {
+        state = VTN_STATE_ABORT_REBUILD;
+        word = "rebuilding  ";
+    }
+    if (s & VTN_ARRAY_VERIFYING) {
+        state = VTN_STATE_ABORT_VERIFY;
+        word = "verifying  ";
+    }
+    if (s & VTN_ARRAY_INITIALIZING) {
+        state = VTN_STATE_ABORT_INITIALIZE;
+        word = "initializing  ";
+    }
+    if (state == 0)
+        return;
+    char question[64];
+    FormatText(question, sizeof question, "Are you sure to abort %s?", word);
+    if (!MessageBox(question, "Warning", true))
+        return;
+    // As with verify and rebuild, the events report the outcome.
+    cs_vtn_set_array_state(handle, array.GetID(), state);
+}
+
+// ---- busy-array refresh ------------------------------------------------------------------------
+
+void FreshArray()
+{
+    CMainWindow* win = GetMainWindow();
+    uint32_t id = 0;
+    if (win == nullptr || !SelectedDevice(&id) || id == VTN_ID_SYSTEM || !win->GetFresh(id))
+        return;
+    CDiskArray array;
+    array = id;
+    const uint32_t s = array.GetWorkStatus();
+    const uint8_t code = array.nType == VTN_DEVICE_ARRAY ? array.Info.u.array.raidType : 0;
+    if ((code == VTN_RAID1 || code == VTN_RAID5) && (s & VTN_ARRAY_BUSY_MASK))
+        CVTNTree::array_select_child(win->pArrayTree, nullptr, nullptr);
+}
