@@ -1,5 +1,8 @@
 #include "testutil.h"
 
+#include <mutex>
+#include <random>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -59,22 +62,39 @@ TempRoot::~TempRoot()
         unsetenv("VTN_ROOT");
 }
 
-int FreeTcpPort()
+namespace {
+
+// True when nothing holds port on 127.0.0.1 right now.
+bool PortFree(int port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
-        return -1;
+        return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
-    return port;
+    return free;
+}
+
+}  // namespace
+
+int FreeTcpPort()
+{
+    // Below the kernel's range for outgoing connections: a port picked there could be taken by
+    // any test's client socket (or a connection to itself) before the server binds it.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    static std::mt19937 pick(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+    std::uniform_int_distribution<int> range(20000, 32000);
+    for (int i = 0; i < 500; ++i) {
+        int port = range(pick);
+        if (PortFree(port))
+            return port;
+    }
+    return -1;
 }
 
 bool WaitForPort(int port, int timeoutMs)
