@@ -101,6 +101,9 @@ bool TransientAcceptError(int err)
 void SetConnectionOptions(int sock)
 {
     int on = 1, idle = 60, interval = 10, count = 3;
+    // Blocking receives wait at most the login time-out (a longer wait polls again).
+    timeval receive{SvrLoginTimeout(), 0};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof(receive));
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
     setsockopt(sock, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
@@ -169,7 +172,8 @@ void EndSession(_VTN_CLIENT_INFO* slot, int sock)
         }
     }
     if (mine) {
-        DisConnect(sock);
+        // Only this thread uses the request socket: its close alone ends the connection.
+        close(sock);
         DisConnect(eventSock);
     }
 }
@@ -538,7 +542,8 @@ bool Authenticated(_VTN_CLIENT_INFO* slot)
 
     // The whole login must come within the time-out; a short one fails like a time-out.
     _VTN_LOGIN_REQUEST request{};
-    int got = RecvBufFromRemote(sock, reinterpret_cast<char*>(&request), sizeof(request), SvrLoginTimeout(), nullptr);
+    // The socket's receive time-out (from its listening socket) is the login time-out.
+    int got = RecvWholeBlocking(sock, reinterpret_cast<char*>(&request), sizeof(request));
     if (got != static_cast<int>(sizeof(request)) || !IsPacketMagic(&request.head))
         return false;
     vtn_decrypt(key, reinterpret_cast<uint8_t*>(request.password), 2);
@@ -635,7 +640,10 @@ void* ProcessRemoteRequest(void* arg)
     }
     // The wait for the next request has no time limit; once its first byte came, the rest of the
     // head and the body must come within the reply time-out.
-    _PACKET_INPUT in;
+    // The buffer outlives the session: the next one on this thread starts with it empty.
+    static thread_local _PACKET_INPUT in;
+    in.have = 0;
+    in.consumed = 0;
     while (!SvrStopping()) {
         int length = RecvNextPacket(sock, &in, VTN_MAX_REQUEST, SvrReplyTimeout());
         if (length <= 0)

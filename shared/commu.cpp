@@ -310,6 +310,24 @@ int RecvNextPacket(int sock, _PACKET_INPUT* in, uint32_t maxLength, int timeout)
     return static_cast<int>(head.length);
 }
 
+int RecvWholeBlocking(int sock, char* buf, int length)
+{
+    if (sock < 0 || length < 0 || (!buf && length > 0))
+        return static_cast<int>(VTN_CONN_CLOSED);
+    int got = 0;
+    while (got < length) {
+        ssize_t n = recv(sock, buf + got, static_cast<size_t>(length - got), MSG_WAITALL);
+        if (n > 0) {
+            got += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;  // closed, timed out or failed
+    }
+    return got > 0 ? got : static_cast<int>(VTN_CONN_CLOSED);
+}
+
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb)
 {
     return GetPacket(sock, reinterpret_cast<char*>(head), static_cast<int>(sizeof(_Packet_Head)), MSG_PEEK,

@@ -68,6 +68,10 @@ struct _PACKET_INPUT {
 // The packet's length, its bytes at in->data.data() (valid until the next call); or VTN_CONN_CLOSED,
 // VTN_RECV_TIMEOUT, or -1 for a head that fails the check.
 int RecvNextPacket(int sock, _PACKET_INPUT* in, uint32_t maxLength, int timeout);
+// Receives the whole length on a blocking socket whose receive time-out (SO_RCVTIMEO) bounds the
+// wait for all of it: one system call when the peer sends it at once. The count (short on a
+// time-out or a close), or VTN_CONN_CLOSED.
+int RecvWholeBlocking(int sock, char* buf, int length);
 // Peeks the 24-byte head; it stays in the socket.
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb);
 int RecvBufFromRemote(int sock, char* buf, int length, int timeout, _CALLBACK_PARAM* cb);

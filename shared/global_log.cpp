@@ -60,10 +60,13 @@ std::mutex& LogMutex()
 std::atomic<uint64_t> gGeneration{0};
 
 // The log stays open for appending between lines (under LogMutex): a line costs no open and
-// no close. It is opened again when VTN_ROOT moved the path or the file was removed.
+// no close. It is opened again when the file at the log's path is another one (removed, moved
+// away, replaced, or VTN_ROOT moved the path).
 struct AppendFile {
     int fd = -1;
     std::string path;
+    dev_t dev = 0;
+    ino_t ino = 0;
 };
 
 AppendFile& Appender()
@@ -81,16 +84,25 @@ void CloseAppendDescriptor()
     a.path.clear();
 }
 
-int AppendDescriptor()
+// The descriptor for the file at the log's path, and that file's state in *st; -1 when it cannot
+// be opened.
+int AppendDescriptor(struct stat* st)
 {
     AppendFile& a = Appender();
     std::string path = VtnPath(kLogPath);
-    if (a.fd >= 0 && a.path == path)
+    if (a.fd >= 0 && a.path == path && stat(path.c_str(), st) == 0 && st->st_dev == a.dev && st->st_ino == a.ino)
         return a.fd;
     CloseAppendDescriptor();
     a.fd = open(VtnPathForWrite(kLogPath).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (a.fd >= 0)
-        a.path = path;
+    if (a.fd < 0)
+        return -1;
+    if (fstat(a.fd, st) != 0) {
+        CloseAppendDescriptor();
+        return -1;
+    }
+    a.path = path;
+    a.dev = st->st_dev;
+    a.ino = st->st_ino;
     return a.fd;
 }
 
@@ -223,26 +235,15 @@ void SaveEventToFile(_VTN_LOG_EVENT* event)
                             static_cast<int>(event->time.minute), static_cast<int>(event->time.second), text);
 
     std::lock_guard<std::mutex> guard(LogMutex());
-    int fd = AppendDescriptor();
+    struct stat before;
+    int fd = AppendDescriptor(&before);
     if (fd < 0)
         return;
     _VTN_LOCK_FILE_DATA lock{fd};
     VTN_LOCK_LOG_FILE(&lock);
-    struct stat before;
-    bool seen = fstat(fd, &before) == 0;
-    if (seen && before.st_nlink == 0) {
-        // Removed or replaced since it was opened: the line goes to the file that is there now.
-        VTN_UNLOCK_LOG_FILE(&lock);
-        CloseAppendDescriptor();
-        fd = AppendDescriptor();
-        if (fd < 0)
-            return;
-        lock.fd = fd;
-        VTN_LOCK_LOG_FILE(&lock);
-        seen = fstat(fd, &before) == 0;
-    }
     LogIndex& index = Index();
-    bool current = seen && index.Matches(before);
+    // The state seen before the lock: another process's append in between shows in the size.
+    bool current = index.Matches(before);
     bool written = WriteExact(fd, line, len);
     struct stat after;
     if (current && written && fstat(fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(len)) {

@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,30 +34,62 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
+// The users file stays open between reads, so a login's lookup costs no open and no close. Each
+// read takes the whole file from its start; the file is opened again when the file at the path is
+// another one (replaced, moved away, removed, or VTN_ROOT moved the path).
+struct UsersReader {
+    std::mutex lock;
+    int fd = -1;
+    std::string path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+UsersReader& Reader()
+{
+    static UsersReader reader;
+    return reader;
+}
+
 // The whole users file in *text; false when it cannot be read.
 bool ReadUsersText(std::string* text)
 {
     text->clear();
-    int fd = open(VtnPath(kUserFile).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    UsersReader& r = Reader();
+    std::lock_guard<std::mutex> guard(r.lock);
+    std::string path = VtnPath(kUserFile);
+    struct stat st;
+    bool there = stat(path.c_str(), &st) == 0;
+    if (r.fd >= 0 && (!there || r.path != path || st.st_dev != r.dev || st.st_ino != r.ino)) {
+        close(r.fd);
+        r.fd = -1;
+    }
+    if (!there)
         return false;
-    bool ok = true;
+    if (r.fd < 0) {
+        r.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (r.fd < 0 || fstat(r.fd, &st) != 0) {
+            if (r.fd >= 0)
+                close(r.fd);
+            r.fd = -1;
+            return false;
+        }
+        r.path = path;
+        r.dev = st.st_dev;
+        r.ino = st.st_ino;
+    }
     char chunk[16 * 1024];
     for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
+        ssize_t n = pread(r.fd, chunk, sizeof chunk, static_cast<off_t>(text->size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            ok = false;
-        if (n <= 0)
-            break;
+            return false;
         text->append(chunk, static_cast<size_t>(n));
-        // A regular file reads short only at its end: no second read to find it.
+        // A regular file reads short only at its end: no further read to find it.
         if (static_cast<size_t>(n) < sizeof chunk)
-            break;
+            return true;
     }
-    close(fd);
-    return ok;
 }
 
 // One line of the file: [begin, end), end just after its newline (or the end of the text).

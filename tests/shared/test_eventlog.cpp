@@ -218,6 +218,47 @@ TEST_F(EventLog, MissingLogAndChangesByOthers)
     EXPECT_EQ(event.severity, 'W');
 }
 
+TEST_F(EventLog, AppendsFollowTheFileThatIsThereNow)
+{
+    // The log stays open between appends; whatever happened to the file since, a line goes to the
+    // file at the log's path.
+    struct Step {
+        const char* what;
+        void (*change)(const std::string& log);
+        std::vector<std::string> texts;  // the texts of the file at the path after the next append
+    };
+    const Step steps[] = {
+        {"first line", [](const std::string&) {}, {"one"}},
+        {"removed", [](const std::string& log) { ASSERT_EQ(unlink(log.c_str()), 0); }, {"two"}},
+        {"moved away",
+         [](const std::string& log) { ASSERT_EQ(rename(log.c_str(), (log + ".1").c_str()), 0); }, {"three"}},
+        {"emptied in place", [](const std::string& log) { ASSERT_TRUE(WriteFileText(log, "")); }, {"four"}},
+        {"replaced by another file",
+         [](const std::string& log) {
+             ASSERT_TRUE(WriteFileText(log + ".new", "0\tI\t01/02/5 03:04:05\tkept\n"));
+             ASSERT_EQ(rename((log + ".new").c_str(), log.c_str()), 0);
+         },
+         {"kept", "five"}},
+    };
+    const char* texts[] = {"one", "two", "three", "four", "five"};
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(steps[i].what);
+        steps[i].change(LogFile());
+        Save('I', texts[i]);
+        std::vector<std::string> got;
+        for (const std::string& line : FileLines())
+            got.push_back(line.substr(line.rfind('\t') + 1));
+        EXPECT_EQ(got, steps[i].texts);
+    }
+    EXPECT_EQ(ReadFileText(LogFile() + ".1").find("three"), std::string::npos);
+
+    // Another root: its own log.
+    TempRoot other;
+    Save('I', "elsewhere");
+    EXPECT_NE(ReadFileText(other.Path("/var/log/vtn.log")).find("elsewhere"), std::string::npos);
+    EXPECT_EQ(ReadFileText(LogFile()).find("elsewhere"), std::string::npos);
+}
+
 TEST_F(EventLog, UpdateChangesOnlyTheMarkOfTheLine)
 {
     const std::string original = "0\tI\t01/02/5 03:04:05\tone\n\n0\tW\t01/02/5 03:04:05\tthree\n0\tE\t01/02/5 tail";

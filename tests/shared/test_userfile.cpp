@@ -341,6 +341,42 @@ TEST(UserFile, MissingFileAndAppend)
     EXPECT_FALSE(isvalidsysuser(const_cast<char*>("")));
 }
 
+TEST(UserFile, LookupsReadTheFileThatIsThereNow)
+{
+    // The file stays open between lookups; changes made by others must show at once.
+    TempRoot root;
+    const std::string path = root.Path(kFile);
+    struct Step {
+        const char* what;
+        std::string text;   // empty: the file is removed
+        bool viaRename;     // replaced by a new file rather than rewritten in place
+        bool alice, bob;
+    };
+    const Step steps[] = {
+        {"alice only", "alice:pa:1:0:1:\n", false, true, false},
+        {"rewritten in place, same size", "bobby:pb:1:0:1:\n", false, false, false},
+        {"replaced by bob", "bob:pb:1:0:1:\n", true, false, true},
+        {"removed", "", false, false, false},
+        {"made again", "alice:pa:1:0:1:\nbob:pb:1:0:1:\n", false, true, true},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        if (s.text.empty()) {
+            ASSERT_EQ(unlink(path.c_str()), 0);
+        } else if (s.viaRename) {
+            ASSERT_TRUE(WriteFileText(path + ".new", s.text));
+            ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+        } else {
+            ASSERT_TRUE(WriteUsers(s.text));
+        }
+        EXPECT_EQ(isvaliduser(const_cast<char*>("alice"), nullptr, false), s.alice);
+        EXPECT_EQ(isvaliduser(const_cast<char*>("bob"), nullptr, false), s.bob);
+    }
+    // Another root: its own file.
+    TempRoot other;
+    EXPECT_FALSE(isvaliduser(const_cast<char*>("alice"), nullptr, false));
+}
+
 TEST(UserFile, AddFailsWhenTheFileCannotBeOpened)
 {
     TempRoot root;
