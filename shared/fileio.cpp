@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,4 +124,32 @@ void RemoveStaleReplacements(const std::string& path)
             unlink(full.c_str());  // a failure leaves one stale file; nothing else depends on it
     }
     closedir(d);
+}
+
+void CloseKept(KeptFile* kept)
+{
+    if (kept->fd >= 0)
+        close(kept->fd);
+    kept->fd = -1;
+    kept->path.clear();
+}
+
+int KeepOpen(KeptFile* kept, const std::string& path, int flags, mode_t mode, struct stat* st)
+{
+    if (kept->fd >= 0 && kept->path == path && stat(path.c_str(), st) == 0 && st->st_dev == kept->dev &&
+        st->st_ino == kept->ino)
+        return kept->fd;
+    CloseKept(kept);
+    int fd = open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, st) != 0) {
+        close(fd);
+        return -1;
+    }
+    kept->fd = fd;
+    kept->path = path;
+    kept->dev = st->st_dev;
+    kept->ino = st->st_ino;
+    return fd;
 }

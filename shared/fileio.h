@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Reads up to len bytes at off; fewer only at the end of the file. -1 on an error.
@@ -24,3 +25,16 @@ void RemoveStaleReplacements(const std::string& path);
 // "rename", "done") before it runs, so a test can end the process at that instant.
 using VtnFileStepHook = void (*)(const char* step);
 void VtnSetFileStepHook(VtnFileStepHook hook);
+
+// A descriptor kept open for the file at a path, for one that must always use the file that is at
+// the path now (replaced, moved away or removed meanwhile) without opening it each time.
+struct KeptFile {
+    int fd = -1;
+    std::string path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+// The kept descriptor when the file at path is still the one it was opened on, else path opened
+// anew with flags and mode; the file's state in *st. -1 when it cannot be opened.
+int KeepOpen(KeptFile* kept, const std::string& path, int flags, mode_t mode, struct stat* st);
+void CloseKept(KeptFile* kept);

@@ -60,50 +60,27 @@ std::mutex& LogMutex()
 std::atomic<uint64_t> gGeneration{0};
 
 // The log stays open for appending between lines (under LogMutex): a line costs no open and
-// no close. It is opened again when the file at the log's path is another one (removed, moved
-// away, replaced, or VTN_ROOT moved the path).
-struct AppendFile {
-    int fd = -1;
-    std::string path;
-    dev_t dev = 0;
-    ino_t ino = 0;
-};
-
-AppendFile& Appender()
+// no close, and goes to the file that is at the log's path now.
+KeptFile& Appender()
 {
-    static AppendFile file;
+    static KeptFile file;
     return file;
 }
 
 void CloseAppendDescriptor()
 {
-    AppendFile& a = Appender();
-    if (a.fd >= 0)
-        close(a.fd);
-    a.fd = -1;
-    a.path.clear();
+    CloseKept(&Appender());
 }
 
 // The descriptor for the file at the log's path, and that file's state in *st; -1 when it cannot
 // be opened.
 int AppendDescriptor(struct stat* st)
 {
-    AppendFile& a = Appender();
-    std::string path = VtnPath(kLogPath);
-    if (a.fd >= 0 && a.path == path && stat(path.c_str(), st) == 0 && st->st_dev == a.dev && st->st_ino == a.ino)
-        return a.fd;
-    CloseAppendDescriptor();
-    a.fd = open(VtnPathForWrite(kLogPath).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (a.fd < 0)
-        return -1;
-    if (fstat(a.fd, st) != 0) {
-        CloseAppendDescriptor();
-        return -1;
-    }
-    a.path = path;
-    a.dev = st->st_dev;
-    a.ino = st->st_ino;
-    return a.fd;
+    const int flags = O_RDWR | O_CREAT | O_APPEND;
+    int fd = KeepOpen(&Appender(), VtnPath(kLogPath), flags, 0600, st);
+    if (fd < 0)
+        fd = KeepOpen(&Appender(), VtnPathForWrite(kLogPath), flags, 0600, st);  // its folder made first
+    return fd;
 }
 
 LogIndex& Index()

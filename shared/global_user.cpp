@@ -35,52 +35,22 @@ bool IsBlank(char c)
 }
 
 // The users file stays open between reads, so a login's lookup costs no open and no close. Each
-// read takes the whole file from its start; the file is opened again when the file at the path is
-// another one (replaced, moved away, removed, or VTN_ROOT moved the path).
-struct UsersReader {
-    std::mutex lock;
-    int fd = -1;
-    std::string path;
-    dev_t dev = 0;
-    ino_t ino = 0;
-};
-
-UsersReader& Reader()
-{
-    static UsersReader reader;
-    return reader;
-}
+// read takes the whole file from its start, from the file that is at the path now.
+std::mutex g_readerMutex;
+KeptFile g_reader;
 
 // The whole users file in *text; false when it cannot be read.
 bool ReadUsersText(std::string* text)
 {
     text->clear();
-    UsersReader& r = Reader();
-    std::lock_guard<std::mutex> guard(r.lock);
-    std::string path = VtnPath(kUserFile);
+    std::lock_guard<std::mutex> guard(g_readerMutex);
     struct stat st;
-    bool there = stat(path.c_str(), &st) == 0;
-    if (r.fd >= 0 && (!there || r.path != path || st.st_dev != r.dev || st.st_ino != r.ino)) {
-        close(r.fd);
-        r.fd = -1;
-    }
-    if (!there)
+    int fd = KeepOpen(&g_reader, VtnPath(kUserFile), O_RDONLY, 0, &st);
+    if (fd < 0)
         return false;
-    if (r.fd < 0) {
-        r.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (r.fd < 0 || fstat(r.fd, &st) != 0) {
-            if (r.fd >= 0)
-                close(r.fd);
-            r.fd = -1;
-            return false;
-        }
-        r.path = path;
-        r.dev = st.st_dev;
-        r.ino = st.st_ino;
-    }
     char chunk[16 * 1024];
     for (;;) {
-        ssize_t n = pread(r.fd, chunk, sizeof chunk, static_cast<off_t>(text->size()));
+        ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(text->size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
