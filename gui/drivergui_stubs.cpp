@@ -1,6 +1,6 @@
 // Empty bodies of routines that the login and the timer call and that come with later work: the
-// Array Management toolbar and the tree selection, the busy-array refresh, the array-health
-// probes and the password dialog. Each goes when its real body arrives.
+// Array Management toolbar and the tree selection, the busy-array refresh and the array-health
+// probes. Each goes when its real body arrives.
 #include "drivergui.h"
 #include "signfunc.h"
 
@@ -19,11 +19,4 @@ void FreshArray()
 
 void CMainWindow::ProbeArrayState(bool, uint32_t)
 {
-}
-
-int nSetPassWdCalls = 0;
-
-void SetPassWd(int)
-{
-    ++nSetPassWdCalls;
 }
