@@ -133,14 +133,15 @@ void AboutBox()
     gtk_label_set_markup(GTK_LABEL(address), markup);
     g_free(markup);
     gtk_container_add(GTK_CONTAINER(link), address);
-    gtk_box_pack_start(GTK_BOX(site), link, FALSE, FALSE, 20);
     g_signal_connect(link, "button-press-event", G_CALLBACK(aboutHelp), nullptr);
+    // Connected before the box goes into the realized window, which realizes it at once.
     g_signal_connect(link, "realize", G_CALLBACK(+[](GtkWidget* w, gpointer) {
                          GdkCursor* hand = gdk_cursor_new_for_display(gtk_widget_get_display(w), GDK_HAND2);
                          gdk_window_set_cursor(gtk_widget_get_window(w), hand);
                          g_object_unref(hand);
                      }),
                      nullptr);
+    gtk_box_pack_start(GTK_BOX(site), link, FALSE, FALSE, 20);
 
     GtkWidget* ok = InsertXPMItem("    OK    ", xpm_d_Yes, 0);
     g_signal_connect_swapped(ok, "clicked", G_CALLBACK(yes_mselect), window);

@@ -183,6 +183,8 @@ void UserManageMent()
     UserMan.pUserList = list;
     UserMan.bEditSelected = 1;
     LoadUser();
+    // A list that takes the focus selects its first row: the focus starts on OK instead.
+    gtk_widget_grab_focus(ok);
     gtk_widget_show_all(window);
     // Every change was sent when it was made: nothing is left to save.
     RunDialog(window);
@@ -388,6 +390,8 @@ void SetPrivilege()
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
     gtk_widget_set_size_request(scrolled, 300, 300);
+    // The whole tree shows where the theme's rows are taller than 300 pixels allow.
+    gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scrolled), TRUE);
     gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
     GtkWidget* tree = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
     gtk_container_set_border_width(GTK_CONTAINER(tree), 5);
