@@ -252,6 +252,16 @@ TEST_F(MailDialogs, SmtpSettingsSavedAndReadBack)
     // Cancel keeps the file.
     Run(SMTPServerSet, {{kSetting, "Cancel", Smtp(true, "x@example.com", "10.0.0.1", "26")}});
     EXPECT_EQ(ReadFileText(root_.Path("/etc/vtnmailset.dat")), std::string(reinterpret_cast<char*>(&want), sizeof want));
+    // The file gone behind the server's back: what the last load kept counts for nothing, and
+    // the same settings typed again are saved.
+    ASSERT_EQ(unlink(root_.Path("/etc/vtnmailset.dat").c_str()), 0);
+    seen = Run(SMTPServerSet, {{kSetting, "OK",
+                                [port](GtkWidget* w) {
+                                    EXPECT_EQ(Shown(), "off|||25");
+                                    Smtp(false, "raid@example.com", "127.0.0.1", port)(w);
+                                }},
+                               {"Confirmation", "OK"}});
+    EXPECT_EQ(ReadFileText(root_.Path("/etc/vtnmailset.dat")), std::string(reinterpret_cast<char*>(&want), sizeof want));
     LogOut();
 }
 
@@ -352,6 +362,26 @@ TEST_F(MailDialogs, RecipientsAddedModifiedDeletedAndMailed)
                               {"Error", "OK"},
                               {kAddTitle, "Cancel"}});
     EXPECT_EQ(Texts(seen, "Error"), std::vector<std::string>{"Failed to add the recipient."});
+
+    // A recipient gone behind the list's back: changing or deleting it is an error.
+    _VTN_MAIL_RECIPIENT_INFO alice{};
+    CopyText(alice.address, "alice@example.com");
+    SelectRow(0);
+    ASSERT_STREQ(Recipient.Selected.address, "alice@example.com");
+    ASSERT_EQ(cs_vtn_set_mail_recipients(handle, &alice, VTN_RECIPIENT_DELETE), 0);
+    seen = Run(ModRecipient, {{kModifyTitle, "OK", Person("", "Alice Jones", 1)},
+                              {"Error", "OK"},
+                              {kModifyTitle, "Cancel"}});
+    EXPECT_EQ(Texts(seen, "Error"), std::vector<std::string>{"Failed to modify the recipient."});
+    // The list was loaded again meanwhile: put the row back the way the user saw it.
+    ASSERT_EQ(cs_vtn_set_mail_recipients(handle, &alice, VTN_RECIPIENT_ADD), 0);
+    LoadReceiver();
+    SelectRow(0);
+    ASSERT_EQ(cs_vtn_set_mail_recipients(handle, &alice, VTN_RECIPIENT_DELETE), 0);
+    seen = Run(DelRecipient, {{"Confirmation", "OK"}, {"Error", "OK"}});
+    EXPECT_EQ(Texts(seen, "Error"), std::vector<std::string>{"Failed to delete the recipient."});
+    ASSERT_EQ(cs_vtn_set_mail_recipients(handle, &alice, VTN_RECIPIENT_ADD), 0);
+    LoadReceiver();
 
     // A test mail that fails: the SMTP server is now a closed port.
     Run(SMTPServerSet, {{kSetting, "OK", Smtp(true, "raid@example.com", "127.0.0.1", std::to_string(FreeTcpPort()))},

@@ -69,6 +69,9 @@ protected:
             return 0;
         };
         CMainWindow* win = StartMainWindow();
+        // No tick may ask the made-up connection for events.
+        g_source_remove(win->nTimerSource);
+        win->nTimerSource = 0;
         handle = 0;
         win->bLoggedIn = true;
         win->UserInfo = User("admin", 0xFFFFFFFFu);

@@ -461,6 +461,8 @@ TEST_F(Users, AddingAUser)
 TEST_F(Users, DeletingAUser)
 {
     StartAsAdmin(raw::UserLine("bob", "pw", 0x10000) + raw::UserLine("carol", "pw", 0));
+    EXPECT_EQ(RightsAfterLogin("carol", "pw"), 0u);
+    EXPECT_EQ(RightsAfterLogin("admin", "secret1"), kAll);
     const std::string before = UsersFile();
     const std::string question = "User 'bob' will be deleted,\n do you want to continue?";
     // Cancel keeps bob; oneself cannot be deleted.
@@ -491,10 +493,21 @@ TEST_F(Users, DeletingAUser)
     const std::string bob = raw::UserLine("bob", "pw", 0x10000);
     expected.replace(expected.find(bob), bob.size(), Marked(bob));
     EXPECT_EQ(UsersFile(), expected) << "the line is marked deleted";
+
+    // carol gone behind the server's back: the deletion fails, and her row stays.
+    seen = Manage({{kManage, "Delete",
+                    [this](GtkWidget* w) {
+                        Select("carol")(w);
+                        RemoveBehindTheServersBack("carol");
+                    }},
+                   {"Warning", "OK"},
+                   {"Error", "OK"},
+                   {kManage, "OK", [](GtkWidget*) {
+                        EXPECT_EQ(ListNames(), (std::vector<std::string>{"admin", "carol"}));
+                    }}});
+    EXPECT_EQ(Texts(seen, "Error"), std::vector<std::string>{"Failed to delete user 'carol'."});
     LogOut();
     LoginRefused("bob", "pw");
-    EXPECT_EQ(RightsAfterLogin("carol", "pw"), 0u);
-    LogOut();
 }
 
 TEST_F(Users, RightsOfAnotherUserAndOfOneself)
