@@ -1,8 +1,6 @@
 // The icon legend of the Icon View form, the About box, and the web browser that shows the help
 // pages and the maker's web site.
-#include <cerrno>
 #include <cstdio>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "drivergui.h"
