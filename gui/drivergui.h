@@ -4,6 +4,7 @@
 #pragma once
 #include <cairo.h>
 #include <cstdint>
+#include <functional>
 #include <gtk/gtk.h>
 #include <string>
 
@@ -270,6 +271,23 @@ GtkWidget* InsertXPMItem(const char* label, const char** xpm, int kind);
 GtkWidget* CreateButton(const char* label);
 // The picture of built-in XPM data, made once and kept for the life of the program.
 GdkPixbuf* XpmPixbuf(const char** xpm);
+// Waits for the answers of a dialog made by NewDialogWindow: Cancel and the close box end at once;
+// OK runs ok (when given) and ends when it returns true, else the dialog waits again as it is.
+// Destroys the window at the end. 1 when it ended by OK, 0 otherwise (also when the window or the
+// main window went meanwhile).
+int RunDialog(GtkWidget* window, const std::function<bool()>& ok = nullptr);
+// "    OK    " (yes_mselect) and "  Cancel  " (no_mselect) of window, made by CreateButton and
+// packed into box.
+void PackOkCancel(GtkWidget* box, GtkWidget* window);
+// A label at the left and an entry of at most maxChars characters at the right, in row of grid;
+// shown: false hides the typed text.
+GtkWidget* GridEntry(GtkWidget* grid, int row, const char* label, int maxChars, bool shown = true);
+// A refused or failed request seen in a dialog's OK handler: shows text titled "Error" and returns
+// false (the dialog stays open). A connection that broke has a box of its own: true, no box.
+bool RequestFailed(const char* text);
+// The text of an entry into a record field of size bytes: cut at a character boundary and
+// NUL-terminated. False when the text did not fit whole.
+bool CopyEntryText(char* field, size_t size, GtkWidget* entry);
 
 // ---- handlers of the forms (their bodies come with the dialogs and views they belong to) ---------
 

@@ -244,3 +244,77 @@ GtkWidget* CreateButton(const char* label)
     gtk_widget_show(box);
     return button;
 }
+
+// ---- dialogs --------------------------------------------------------------------------------------
+
+int RunDialog(GtkWidget* window, const std::function<bool()>& ok)
+{
+    CMainWindow* main = GetMainWindow();
+    GtkWidget* alive = window;
+    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+    _DIALOG_DATA rec{};
+    int accepted = 0;
+    while (DialogWait(window, &rec) == 1 && alive && GetMainWindow() == main)
+        if (!ok || ok()) {
+            accepted = 1;
+            break;
+        }
+    if (alive) {
+        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
+        gtk_widget_destroy(window);
+    }
+    return accepted;
+}
+
+void PackOkCancel(GtkWidget* box, GtkWidget* window)
+{
+    // Side by side the two share the row; one above the other they keep their own height.
+    const bool row = gtk_orientable_get_orientation(GTK_ORIENTABLE(box)) == GTK_ORIENTATION_HORIZONTAL;
+    GtkWidget* ok = CreateButton("    OK    ");
+    g_signal_connect_swapped(ok, "clicked", G_CALLBACK(yes_mselect), window);
+    gtk_box_pack_start(GTK_BOX(box), ok, row, FALSE, 0);
+    GtkWidget* cancel = CreateButton("  Cancel  ");
+    g_signal_connect_swapped(cancel, "clicked", G_CALLBACK(no_mselect), window);
+    gtk_box_pack_start(GTK_BOX(box), cancel, row, FALSE, 0);
+    gtk_widget_set_can_default(ok, TRUE);
+    gtk_widget_grab_default(ok);
+}
+
+GtkWidget* GridEntry(GtkWidget* grid, int row, const char* label, int maxChars, bool shown)
+{
+    GtkWidget* caption = gtk_label_new(label);
+    gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
+    gtk_grid_attach(GTK_GRID(grid), caption, 0, row, 1, 1);
+    GtkWidget* entry = gtk_entry_new();
+    gtk_entry_set_max_length(GTK_ENTRY(entry), maxChars);
+    gtk_entry_set_visibility(GTK_ENTRY(entry), shown);
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    gtk_widget_set_hexpand(entry, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), entry, 1, row, 1, 1);
+    return entry;
+}
+
+bool CopyEntryText(char* field, size_t size, GtkWidget* entry)
+{
+    if (field == nullptr || size == 0)
+        return false;
+    const char* text = entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+    size_t n = strlen(text);
+    const bool whole = n < size;
+    if (!whole) {
+        n = size - 1;
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;  // never half a character
+    }
+    memcpy(field, text, n);
+    field[n] = 0;
+    return whole;
+}
+
+bool RequestFailed(const char* text)
+{
+    if (handle < 0)
+        return true;
+    MessageBox(text, "Error", false);
+    return false;
+}

@@ -107,7 +107,5 @@ void log_sort_desc();
 // OK of the export dialog: writes the list to the chosen file.
 void file_ok_sel(GtkWidget* w, GtkWidget* dialog);
 
-// Change of one's own password (0) or another user's; comes with the user dialogs.
+// Change of one's own password (0) or another user's (gui/dialogs/signfunc_users.cpp).
 void SetPassWd(int mode);
-// Calls of SetPassWd's stand-in until the password dialog comes.
-extern int nSetPassWdCalls;

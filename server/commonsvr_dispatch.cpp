@@ -193,7 +193,16 @@ Answer SetUserRecord(Request& r)
         return StatusOf(VTN_NO_RIGHT);
     if (action == VTN_USER_SET_PASSWORD && (rec->flags & VTN_USER_SYSTEM) != 0)
         return StatusOf(VTN_FAILURE);
-    return StatusOf(cs_vtn_set_user(0, rec, action));
+    uint32_t st = cs_vtn_set_user(0, rec, action);
+    // A change of one's own rights holds for this session at once, not only from the next login.
+    if (st == VTN_SUCCESS && own && action == VTN_USER_SET_RIGHTS) {
+        std::lock_guard<std::mutex> lock(gSvrGlobal.clientLock);
+        if (strncmp(r.slot->user.name, r.user.name, sizeof(r.user.name)) == 0) {
+            r.slot->user.rights = rec->rights;
+            r.slot->user.rights2 = rec->rights2;
+        }
+    }
+    return StatusOf(st);
 }
 
 Answer CurrentUser(Request& r)

@@ -1,38 +1,6 @@
-// Mail notification, system configuration, scheduled tasks, the icon legend, About and help.
-// Their dialogs come with their own work; the toolbar and menu entries reach them here.
+// Scheduled tasks: the Task Schedule Management form's entry points. Their dialogs come with their
+// own work; the menu and the toolbar reach them here.
 #include "drivergui.h"
-
-void SMTPServerSet()
-{
-}
-
-void AddRecipient()
-{
-}
-
-void ModRecipient()
-{
-}
-
-void DelRecipient()
-{
-}
-
-void TestRecipient()
-{
-}
-
-void LoadReceiver()
-{
-}
-
-void ReceiverSelect(GtkWidget*, int, int, GdkEventButton*, void*)
-{
-}
-
-void SetSysConfig()
-{
-}
 
 void TaskManagement()
 {
@@ -47,18 +15,6 @@ void ModifyTask()
 }
 
 void DeleteTask()
-{
-}
-
-void LoadIcons()
-{
-}
-
-void HelpTop()
-{
-}
-
-void AboutBox()
 {
 }
 

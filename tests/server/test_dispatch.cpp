@@ -298,6 +298,48 @@ TEST_F(Dispatch, UserNameIsCutInsideItsField)
     EXPECT_EQ(EnumUser(&probe, 1), VTN_NO_MORE_ENTRIES);
 }
 
+TEST_F(Dispatch, OwnRightsChangeHoldsForTheSessionAtOnce)
+{
+    constexpr uint32_t kBefore = VTN_RIGHT_USERS | VTN_RIGHT_CLEAR_EVENTS;
+    constexpr uint32_t kAfter = VTN_RIGHT_USERS;
+    struct {
+        const char* what;
+        const char* name;
+        uint32_t recordFlags;
+        uint8_t action;
+        uint32_t status;
+        uint32_t sessionRights;  // the slot's rights afterwards
+    } cases[] = {
+        {"own rights", "alice", 1, VTN_USER_SET_RIGHTS, 0, kAfter},
+        {"another's rights", "bob", 1, VTN_USER_SET_RIGHTS, 0, kBefore},
+        {"system account of the same name", "alice", 3, VTN_USER_SET_RIGHTS, VTN_NOT_FOUND, kBefore},
+        {"own password", "alice", 1, VTN_USER_SET_PASSWORD, 0, kBefore},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileText(root_.Path("/etc/vtnuser.dat"),
+                      "alice:ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef:800000:800000:1:first\n"
+                      "bob:ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef:0:0:1:second\n");
+        slot_.user.rights = kBefore;
+        slot_.user.rights2 = kBefore;
+        slot_.user.flags = 1;
+        Bytes p = Packet(0x400, 0x403, 297);
+        _VTN_USER_INFO rec{};
+        CopyText(rec.name, c.name);
+        CopyText(rec.password, "0123456789abcdefghijklmnopqrstuv");
+        rec.rights = kAfter;
+        rec.rights2 = kAfter;
+        rec.flags = c.recordFlags;
+        Put(p, 24, rec);
+        p[296] = static_cast<char>(c.action);
+        EXPECT_EQ(Status(p), c.status);
+        EXPECT_EQ(slot_.user.rights, c.sessionRights);
+        EXPECT_EQ(slot_.user.rights2, c.sessionRights);
+        // The next request is checked against the session's rights as they are now.
+        EXPECT_EQ(Status(Packet(0x300, 0x304, 24)), c.sessionRights == kAfter ? VTN_NO_RIGHT : 0u);
+    }
+}
+
 TEST_F(Dispatch, ServerParametersFillMissingPortsWithThoseInUse)
 {
     struct {
