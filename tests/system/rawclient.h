@@ -412,6 +412,12 @@ public:
     {
         if (!preset.empty() && Sim({"init", "--preset", preset}) != 0)
             return false;
+        return PickPorts();
+    }
+
+    // Two free ports into "/etc/vtn.ini".
+    bool PickPorts()
+    {
         port = FreeTcpPort();
         eventPort = FreeTcpPort();
         while (eventPort == port)
@@ -422,16 +428,28 @@ public:
                              "serverport\t" + std::to_string(port) + "\neventport\t" + std::to_string(eventPort) + "\n");
     }
 
-    // Starts `vtnsvr -NODAEMON` (extra env entries "NAME=value") and waits for the request port.
+    // Starts `vtnsvr -NODAEMON` (extra env entries "NAME=value") and waits for the request port. A
+    // server that ends before it listens lost a port to another test meanwhile: it is started again
+    // on new ports (the ports of "/etc/vtn.ini" are kept when the test chose them itself).
     bool Start(const std::vector<std::string>& env = {}, const std::vector<std::string>& args = {"-NODAEMON"})
     {
         std::vector<std::string> argv{bin_ + "/server/vtnsvr"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> fullEnv{"VTN_ROOT=" + root_};
         fullEnv.insert(fullEnv.end(), env.begin(), env.end());
-        if (!proc_.Start(argv, fullEnv, root_ + "/server.out", root_ + "/server.err"))
-            return false;
-        return WaitForPort(port, kWaitMs);
+        const std::string ini = ReadFileText(root_ + "/etc/vtn.ini");
+        const bool ours = ini == "serverport\t" + std::to_string(port) + "\neventport\t" + std::to_string(eventPort) + "\n";
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (attempt > 0 && (!ours || !PickPorts()))
+                return false;
+            if (!proc_.Start(argv, fullEnv, root_ + "/server.out", root_ + "/server.err"))
+                return false;
+            if (WaitForPortWhile(port, kWaitMs, [this] { return proc_.Running(); }))
+                return true;
+            if (proc_.Running())
+                return false;  // alive but not listening: no new ports would help
+        }
+        return false;
     }
 
     // SIGTERM, then the exit status (-1 when it did not end normally in time).

@@ -88,7 +88,7 @@ int FreeTcpPort()
     static std::mutex lock;
     std::lock_guard<std::mutex> guard(lock);
     static std::mt19937 pick(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
-    std::uniform_int_distribution<int> range(20000, 32000);
+    std::uniform_int_distribution<int> range(10000, 32000);
     for (int i = 0; i < 500; ++i) {
         int port = range(pick);
         if (PortFree(port))
@@ -98,6 +98,11 @@ int FreeTcpPort()
 }
 
 bool WaitForPort(int port, int timeoutMs)
+{
+    return WaitForPortWhile(port, timeoutMs, [] { return true; });
+}
+
+bool WaitForPortWhile(int port, int timeoutMs, const std::function<bool()>& alive)
 {
     long long end = NowMs() + timeoutMs;
     do {
@@ -110,6 +115,8 @@ bool WaitForPort(int port, int timeoutMs)
         close(fd);
         if (ok)
             return true;
+        if (!alive())
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (NowMs() < end);
     return false;

@@ -27,6 +27,8 @@ private:
 int FreeTcpPort();
 // True once something accepts connections on 127.0.0.1:port within timeoutMs.
 bool WaitForPort(int port, int timeoutMs);
+// As WaitForPort, giving up early once alive() turns false (the server process ended).
+bool WaitForPortWhile(int port, int timeoutMs, const std::function<bool()>& alive);
 
 // A child process started with execv; killed (SIGKILL) and reaped if still running at the end.
 class ChildProcess {
