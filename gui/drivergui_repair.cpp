@@ -95,6 +95,14 @@ void ClearItems(GtkWidget* list)
         gtk_widget_destroy(row);
 }
 
+std::string NameOf(const CDisk& device)
+{
+    char name[VTN_DISK_NAME_SIZE];
+    std::string text = device.GetName(name, sizeof name);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
 // ---- size rules --------------------------------------------------------------------------------
 
 ERepairRule RepairSizeRule(uint32_t raidType, bool raid01, uint64_t arraySectors, int members, uint64_t diskSectors)
@@ -380,11 +388,7 @@ const char** DisabledIcon(const CDiskArray& a, uint32_t status)
     }
 }
 
-std::string NameOf(const CDisk& d)
-{
-    char name[VTN_DISK_NAME_SIZE];
-    return d.GetName(name, sizeof name);
-}
+
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class CDisk;
 class CDiskArray;
 class CMainWindow;
 class CSupportPara;
@@ -41,6 +42,9 @@ GtkWidget* FirstSelectedItem(GtkWidget* list);
 void SelectItem(GtkWidget* list, int index);
 // Removes every row.
 void ClearItems(GtkWidget* list);
+
+// A device's name as the dialogs show it: the driver pads disk names with blanks.
+std::string NameOf(const CDisk& device);
 
 // ---- size rules ------------------------------------------------------------------------------------
 

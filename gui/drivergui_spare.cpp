@@ -246,11 +246,10 @@ void CMainWindow::LoadSpareList(bool dedicated)
                 disk = id;
                 if (disk.GetType() != VTN_DEVICE_DISK || (disk.nStatus & (VTN_DISK_BOOTABLE | VTN_DISK_DISABLED)))
                     continue;
-                char name[VTN_DISK_NAME_SIZE];
-                disk.GetName(name, sizeof name);
+                const std::string name = NameOf(disk);
                 if (disk.nStatus & VTN_DISK_SPARE) {
                     if ((!dedicated || disk.GetParentID() == arrayId) && ItemOf(pSpareList, id) == nullptr) {
-                        AppendItem(pSpareList, name, xpm_d_Disk_Spare, id);
+                        AppendItem(pSpareList, name.c_str(), xpm_d_Disk_Spare, id);
                         gtk_widget_set_sensitive(pRemoveSpareBtn, TRUE);
                     }
                     continue;
@@ -259,7 +258,7 @@ void CMainWindow::LoadSpareList(bool dedicated)
                                   (!cross && !IsInSameContrl(id, arrayId))))
                     continue;
                 if (disk.GetParentID() == VTN_ID_NONE && ItemOf(pAvailList, id) == nullptr) {
-                    AppendItem(pAvailList, name, xpm_d_Disk, id);
+                    AppendItem(pAvailList, name.c_str(), xpm_d_Disk, id);
                     gtk_widget_set_sensitive(pAddSpareBtn, TRUE);
                 }
             }

@@ -14,11 +14,7 @@ namespace {
 
 constexpr size_t kTextSize = 512;
 
-std::string NameOf(const CDisk& d)
-{
-    char name[VTN_DISK_NAME_SIZE];
-    return d.GetName(name, sizeof name);
-}
+
 
 // The window and the disk of the first selected row of one of the form's lists; false without one.
 bool SelectedDisk(GtkWidget* CMainWindow::*list, CMainWindow** win, uint32_t* id, std::string* name)
