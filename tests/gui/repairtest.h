@@ -95,3 +95,29 @@ inline nlohmann::json Find(const nlohmann::json& state, const char* kind, const 
             return r;
     return nullptr;
 }
+
+// Two controllers: the first with 32 places, where the scenes put every disk; the second for a
+// disk on another controller (this driver builds no array across controllers).
+inline void TwoControllers(SimScene& s)
+{
+    s.Controller("VTN ATA133 16-Channel RAID Controller", 16, 2, VTN_BUS_ATA133);
+    s.Controller("VTN SATA150 4-Port RAID Controller", 4, 1);
+}
+
+// A disk named model on the second controller.
+inline uint32_t FarDisk(SimScene& s, const std::string& model, uint64_t gb)
+{
+    uint32_t id = 0;
+    std::string error;
+    EXPECT_TRUE(s.Model().PlugDisk(1, 0, 0, gb, 0, &id, &error)) << error;
+    s.Model().FindDisk(id)->model = model;
+    return id;
+}
+
+// The location text of a disk record of the controller's state (its first controller has more
+// than two channels).
+inline std::string Location(const nlohmann::json& disk)
+{
+    return "Location : Controller " + std::to_string(disk["controller"].get<int>() + 1) + ", Channel " +
+           std::to_string(disk["channel"].get<int>() + 1) + ", Device " + std::to_string(disk["device"].get<int>() + 1);
+}

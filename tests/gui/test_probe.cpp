@@ -21,24 +21,13 @@ std::string BrokenPrompt(const std::string& name)
     return text;
 }
 
-// Two controllers: the first with 32 places, every disk of the scenes on it; the second holds
-// the disk "Far" (no cross-controller arrays on this driver).
-void Controllers(SimScene& s)
-{
-    s.Controller("VTN ATA133 16-Channel RAID Controller", 16, 2, VTN_BUS_ATA133);
-    s.Controller("VTN SATA150 4-Port RAID Controller", 4, 1);
-}
-
 void FreeDisks(SimScene& s)
 {
     s.Disk("Free-small", 40);
     s.Disk("Free-mid", 60);
     s.Disk("Free-big", 160);
     s.Disk("Free-big2", 160);
-    uint32_t id = 0;
-    std::string error;
-    EXPECT_TRUE(s.Model().PlugDisk(1, 0, 0, 160, 0, &id, &error)) << error;
-    s.Model().FindDisk(id)->model = "Far";
+    FarDisk(s, "Far", 160);
 }
 
 bool Has(const std::vector<std::string>& texts, const std::string& text)
@@ -52,7 +41,7 @@ protected:
     void StartOn(const std::function<void(SimScene&)>& scene)
     {
         Start([&](SimScene& s) {
-            Controllers(s);
+            TwoControllers(s);
             scene(s);
             // Building the scene plugged its disks: no event of that reaches the window.
             s.Model().events.clear();
@@ -163,10 +152,7 @@ TEST_F(Probe, BrokenMirrorTakesADiskThatFitsThenItsDuplicationStarts)
         FreeDisks(s);
     });
     SimOn("fail", "M-a");
-    const nlohmann::json small = Find(State(), "disks", "model", "Free-small");
-    char where[128];
-    FormatText(where, sizeof where, "Location : Controller 1, Channel %d, Device %d", small["channel"].get<int>() + 1,
-               small["device"].get<int>() + 1);
+    const std::string where = Location(Find(State(), "disks", "model", "Free-small"));
     SeenDialog add, rebuild;
     std::string info;
     ProbeAnswering({
@@ -185,7 +171,7 @@ TEST_F(Probe, BrokenMirrorTakesADiskThatFitsThenItsDuplicationStarts)
     EXPECT_EQ(add.prompts.front(), BrokenPrompt("M"));
     // Free disks of the array's controller; not the failed member, nor the disk on the other one.
     EXPECT_EQ(add.items, (std::vector<std::string>{"Free-small", "Free-mid", "Free-big", "Free-big2"}));
-    EXPECT_EQ(info, std::string(where) + " \nCapacity: 40.00 GB");
+    EXPECT_EQ(info, where + " \nCapacity: 40.00 GB");
     EXPECT_EQ(rebuild.prompts, (std::vector<std::string>{"The following array(s) need to be rebuilt. Please ",
                                                          "Select array(s) you want to rebuild by highlight it.",
                                                          "(Press CTRL to select multiple items)"}));
@@ -369,7 +355,7 @@ TEST_F(Probe, LoginBringsEveryRepairInTurn)
     std::string message;
     ASSERT_TRUE(VtnSimInit("sata4", &message)) << message;
     BuildState([](SimScene& s) {
-        Controllers(s);
+        TwoControllers(s);
         s.Members("Z", VTN_RAID0, 2);
         s.Mirror("M");
         s.Members("P", VTN_RAID5, 3);
