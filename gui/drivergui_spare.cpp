@@ -133,6 +133,8 @@ void CMainWindow::BuildSparePool(GtkWidget* box)
         gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(pPoolRadio), "Assign to a dedicated array");
     gtk_box_pack_start(GTK_BOX(modes), pDedicatedRadio, TRUE, FALSE, 0);
     pSpareCombo = gtk_combo_box_text_new();
+    // Wide enough to read as a choice of arrays while it is empty.
+    gtk_widget_set_size_request(pSpareCombo, 160, -1);
     gtk_box_pack_end(GTK_BOX(modes), pSpareCombo, FALSE, FALSE, 0);
     g_signal_connect(pPoolRadio, "toggled", G_CALLBACK(OnPoolToggled), nullptr);
     g_signal_connect(pDedicatedRadio, "toggled", G_CALLBACK(OnDedicatedToggled), nullptr);
