@@ -323,13 +323,14 @@ void ShowDialog(SCheckDialog* d)
 bool WaitChoice(SCheckDialog* d, const char* mustSelect, const SWindowStands& stands)
 {
     for (;;) {
+        // A box shown meanwhile may have outlived the window or the connection.
+        if (d->window == nullptr || !stands())
+            return false;
         if (DialogWait(d->window, &d->answer) != 1 || d->window == nullptr || !stands())
             return false;
         if (FirstSelectedItem(d->list))
             return true;
         MessageBox(mustSelect, "Warning", false);
-        if (d->window == nullptr || !stands())
-            return false;
     }
 }
 
@@ -430,7 +431,8 @@ bool CMainWindow::addtoarray(uint32_t id, bool diskGiven)
     const SWindowStands stands(this);
     SCheckDialog d;
     OpenDialog(&d, GTK_SELECTION_SINGLE);
-    GtkWidget* prompt = AddPrompt(&d, diskGiven ? "Do you want to add the disk to an array?" : "Please select a physical disk:", 0);
+    GtkWidget* prompt =
+        AddPrompt(&d, diskGiven ? "Do you want to add the disk to an array?" : "Please select a physical disk:", 0);
     PlaceList(&d, 290, 220, 0);
     d.infoBox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_box_pack_start(GTK_BOX(d.prompt), d.infoBox, FALSE, FALSE, 10);
@@ -506,7 +508,8 @@ bool CMainWindow::addtoarray(uint32_t id, bool diskGiven)
             continue;
         case ERepairRule::Raid5:
             FormatText(text, sizeof text,
-                       "The capacity of selected disk must be larger than \n or equal to 1/%d of RAID5 Array.", members);
+                       "The capacity of selected disk must be larger than \n or equal to 1/%d of RAID5 Array.",
+                       members);
             MessageBox(text, "Warning", false);
             continue;
         case ERepairRule::Raid01:

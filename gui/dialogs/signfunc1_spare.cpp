@@ -161,7 +161,8 @@ void addsparepool(GtkWidget*, GdkEvent*, void*)
             return;
     }
     FormatText(text, sizeof text,
-               "If the disk '%s' is put into\n the spare pool, all data on it will be deleted.\n Do you want to continue?",
+               "If the disk '%s' is put into\n the spare pool, all data on it will be deleted.\n Do you want to "
+               "continue?",
                name.c_str());
     if (MessageBox(text, "Warning", true) != 1 || !FormStands(stands))
         return;

@@ -78,7 +78,7 @@ inline Answer Box(const std::string& title, const std::string& button, const std
 
 // Runs op, answering exactly the script: a window the script does not name makes op wait until
 // the watchdog fails the test and closes it.
-inline void RunScript(std::vector<Answer> script, const std::function<void()>& op, int watchdogMs = 30000)
+inline void RunScript(std::vector<Answer> script, const std::function<void()>& op, int watchdogMs = 120000)
 {
     const size_t n = script.size();
     script.push_back({"<nothing more>", ""});

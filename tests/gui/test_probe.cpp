@@ -137,12 +137,14 @@ TEST_F(Probe, DetectorsListWhatEachRepairConcerns)
     EXPECT_EQ(ids(window_->nProbeIds1, window_->nProbeCount1),
               (std::vector<uint32_t>{id(Top("U")), id(Top("V")), id(Top("Z"))}));
     ASSERT_TRUE(window_->HaveBrokenArray());
-    EXPECT_EQ(ids(window_->nProbeIds1, window_->nProbeCount1), (std::vector<uint32_t>{id(MemberOf("T", 0)), id(Top("B"))}));
+    EXPECT_EQ(ids(window_->nProbeIds1, window_->nProbeCount1),
+              (std::vector<uint32_t>{id(MemberOf("T", 0)), id(Top("B"))}));
     // The list is refilled whole: the slots after the count are empty again.
     for (int i = window_->nProbeCount1; i < VTN_PROBE_SLOTS; ++i)
         EXPECT_EQ(window_->nProbeIds1[i], VTN_ID_NONE) << i;
     ASSERT_TRUE(window_->HaveNeedbuildingArray());
-    EXPECT_EQ(ids(window_->nProbeIds2, window_->nProbeCount2), (std::vector<uint32_t>{id(Top("N")), id(MemberOf("V", 0))}));
+    EXPECT_EQ(ids(window_->nProbeIds2, window_->nProbeCount2),
+              (std::vector<uint32_t>{id(Top("N")), id(MemberOf("V", 0))}));
 }
 
 TEST_F(Probe, BrokenMirrorTakesADiskThatFitsThenItsDuplicationStarts)
@@ -446,9 +448,9 @@ TEST_F(Probe, PluggedDiskIsOfferedToTheBrokenArrays)
         Responder r({{"Warning", "OK"},
                      Checking("Ok", {c.target}, &seen),
                      Box("Confirmation", "OK", std::string("Changing ") + c.changed + " Disk succeeded!")},
-                    30000);
+                    120000);
         ASSERT_EQ(server_.Sim({"plug", "0", std::to_string(c.channel), "1", "160"}), 0);
-        ASSERT_TRUE(r.WaitDone(30000));
+        ASSERT_TRUE(r.WaitDone(120000));
         ASSERT_FALSE(seen.prompts.empty());
         EXPECT_EQ(seen.prompts.front(), "Do you want to add the disk to an array?");
         EXPECT_EQ(seen.items, broken);

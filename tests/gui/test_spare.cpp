@@ -21,7 +21,8 @@ std::string TooSmall()
 
 std::string WillErase(const std::string& name)
 {
-    return "If the disk '" + name + "' is put into\n the spare pool, all data on it will be deleted.\n Do you want to continue?";
+    return "If the disk '" + name +
+           "' is put into\n the spare pool, all data on it will be deleted.\n Do you want to continue?";
 }
 
 std::string PutIn(const std::string& name)
