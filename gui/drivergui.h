@@ -135,6 +135,10 @@ public:
     void ProbeRaid10Rebuid(uint32_t id);
     // Array-health probes: the whole probe (byDisk false) or the offer of the disk id.
     void ProbeArrayState(bool byDisk, uint32_t id);
+    // The detectors: each refills its list (at most VTN_PROBE_SLOTS ids); true when it holds one.
+    bool HaveDisabledArray();
+    bool HaveBrokenArray();
+    bool HaveNeedbuildingArray();
 
     // The seven Array Management buttons (and their /Operation items while that form is current)
     // for the device id; nothing before the form is built.
@@ -142,6 +146,19 @@ public:
     // Repair dialog: a free disk for the broken array id (diskGiven false), or a broken array for
     // the free disk id (true). True only when a disk was added.
     bool addtoarray(uint32_t id, bool diskGiven);
+    // Repair dialogs: delete disabled arrays; start the rebuild of arrays that need one.
+    void deletedisablearray();
+    void duplicatingarray();
+    // "selection_changed" of the add-disk list: the picked device's capacity (data: its dialog).
+    static void sigh_selectandprint(GtkWidget* list, void* data);
+
+    // Spare Pool form: the radios' "toggled" handlers and the refill of both lists.
+    void SparePool0(GtkWidget* radio);
+    void SparePool1(GtkWidget* radio);
+    void LoadSpareList(bool dedicated);
+    // Appends to list the names of the arrays that can take a spare (or a task): each a new
+    // char[VTN_FORM_NAME_SIZE] that the caller frees (FreeArrayCom).
+    static GList* LoadArrayCom(GList* list, bool notNeedRebuild, bool all);
 
     GtkWidget* pWindow;
     GtkWidget* pVBox;
@@ -220,6 +237,7 @@ private:
     void BuildArrayManage(GtkWidget* box);
     void BuildDeviceManage(GtkWidget* box);
     void BuildSparePool(GtkWidget* box);
+    void FreshSparePool();
     void BuildEventView(GtkWidget* box);
     void BuildIconView(GtkWidget* box);
     void ReleaseWidgets();
@@ -288,6 +306,19 @@ bool RequestFailed(const char* text);
 // The text of an entry into a record field of size bytes: cut at a character boundary and
 // NUL-terminated. False when the text did not fit whole.
 bool CopyEntryText(char* field, size_t size, GtkWidget* entry);
+
+// ---- repair dialogs and spare changes -------------------------------------------------------------
+
+// OK and Cancel of a repair dialog: answer the dialog the widget belongs to.
+void hyes_select(GtkWidget* w);
+void hno_select(GtkWidget* w);
+// Frees the names of CMainWindow::LoadArrayCom and the list.
+void FreeArrayCom(GList* names);
+// The Spare Pool form's information row, selection handler and arrow buttons.
+void ShowDiskInfor(uint32_t id);
+void sparepoolselect(GtkWidget* list);
+void addsparepool(GtkWidget* button, GdkEvent* event, void* data);
+void removesparepool(GtkWidget* button, GdkEvent* event, void* data);
 
 // ---- handlers of the forms (their bodies come with the dialogs and views they belong to) ---------
 

@@ -259,16 +259,6 @@ void CMainWindow::ShowDeviceManage(const char* name)
     }
 }
 
-void CMainWindow::ShowSparePool(const char* name)
-{
-    if (SwitchForm(name, &CMainWindow::BuildSparePool, nullptr, 0))
-        FreshPrivilege();
-}
-
-void CMainWindow::BuildSparePool(GtkWidget*)
-{
-}
-
 void CMainWindow::ShowEventView(const char* name)
 {
     SwitchForm(name, &CMainWindow::BuildEventView, nullptr, 0);
