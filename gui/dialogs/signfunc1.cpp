@@ -61,19 +61,3 @@ void HelpTop()
 void AboutBox()
 {
 }
-
-void write_cache_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
-
-void read_ahead_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
-
-void tcq_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
-
-void ncq_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
