@@ -36,6 +36,19 @@ const char* const kNoBuildQuestion =
     "a consistent state. Continue?";
 const char* const kOptionKey = "vtn-option";
 
+}  // namespace
+
+GtkWidget* SummaryList(GtkWidget* list)
+{
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_NONE);
+    GtkWidget* scrolled = ScrolledColumnList(list);
+    // A value wider than the list shows its scroll bar, not only on a hover.
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
+    return scrolled;
+}
+
+namespace {
+
 void AppendRow(GtkWidget* list, const char* param, const char* value)
 {
     const char* row[] = {param, value};
@@ -260,9 +273,11 @@ void CCreateArray::BaseForm()
     gtk_box_pack_start(GTK_BOX(vbox), hbox, TRUE, TRUE, 0);
 
     pParamList = NewColumnList(2, CreateArrayListTitles);
-    ColumnListSetWidth(pParamList, 0, 100);
+    // At least 100 pixels, and room for its longest title in this font.
+    ColumnListSetWidth(pParamList, 0, 0);
+    gtk_tree_view_column_set_min_width(gtk_tree_view_get_column(GTK_TREE_VIEW(pParamList), 0), 100);
     ColumnListSetWidth(pParamList, 1, 0);
-    GtkWidget* scrolled = ScrolledColumnList(pParamList);
+    GtkWidget* scrolled = SummaryList(pParamList);
     gtk_widget_set_size_request(scrolled, 220, 210);
     gtk_box_pack_start(GTK_BOX(hbox), scrolled, FALSE, FALSE, 0);
 

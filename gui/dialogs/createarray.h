@@ -99,6 +99,9 @@ private:
 extern CCreateArray CreateArrayForm;
 CCreateArray* GetCreateArray();
 
+// A scrolled list that only shows rows (the parameter and disk information lists).
+GtkWidget* SummaryList(GtkWidget* list);
+
 // Closes the wizard, values kept: the connection it was opened on is going.
 void CloseCreateArray();
 

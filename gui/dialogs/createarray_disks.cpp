@@ -173,7 +173,7 @@ GtkWidget* CCreateArray::CreateRAIDStep3Form()
     ColumnListSetWidth(w->pDiskInfo, 2, 0);
     const char* blank[] = {" ", " ", " "};
     ColumnListAppend(w->pDiskInfo, blank);
-    GtkWidget* info = ScrolledColumnList(w->pDiskInfo);
+    GtkWidget* info = SummaryList(w->pDiskInfo);
     gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(info), TRUE);
     gtk_box_pack_start(GTK_BOX(box), info, FALSE, FALSE, 0);
 
@@ -259,6 +259,9 @@ void CCreateArray::add(GtkWidget*, void*)
         // The disk as it is now: bootable bit, capacity, controller.
         CDisk disk;
         disk = id;
+        // A read that broke the connection leaves the wizard to its logout.
+        if (!w->Stands())
+            return;
         uint32_t selected[VTN_MODEL_MEMBER_SLOTS];
         const int n = w->SelectedIds(selected, VTN_MODEL_MEMBER_SLOTS);
         const bool bootable = disk.nStatus & VTN_DISK_BOOTABLE;

@@ -41,8 +41,7 @@ void SwitchFeature(GtkWidget* button, uint8_t onBit, int which)
     const int result = disk.SetInfo(which, value);
     if (GetMainWindow() != win)
         return;
-    if (GtkWidget* label = gtk_bin_get_child(GTK_BIN(button)); label && GTK_IS_LABEL(label))
-        gtk_label_set_text(GTK_LABEL(label), "...");
+    gtk_button_set_label(GTK_BUTTON(button), "...");
     // A broken connection has its own box.
     if (result == 0 || win->nConnectCount != connection)
         return;
