@@ -36,19 +36,6 @@ const char* const kNoBuildQuestion =
     "a consistent state. Continue?";
 const char* const kOptionKey = "vtn-option";
 
-}  // namespace
-
-GtkWidget* SummaryList(GtkWidget* list)
-{
-    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_NONE);
-    GtkWidget* scrolled = ScrolledColumnList(list);
-    // A value wider than the list shows its scroll bar, not only on a hover.
-    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
-    return scrolled;
-}
-
-namespace {
-
 void AppendRow(GtkWidget* list, const char* param, const char* value)
 {
     const char* row[] = {param, value};
@@ -198,6 +185,15 @@ void OnRadioToggled(GtkToggleButton* radio, gpointer handler)
 
 }  // namespace
 
+GtkWidget* SummaryList(GtkWidget* list)
+{
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_NONE);
+    GtkWidget* scrolled = ScrolledColumnList(list);
+    // A value wider than the list shows its scroll bar, not only on a hover.
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
+    return scrolled;
+}
+
 CCreateArray::CCreateArray()
     : pWizard(nullptr), pBackBtn(nullptr), pNextBtn(nullptr), pFinishBtn(nullptr), pTypeCombo(nullptr),
       pNameEntry(nullptr), pBlockCombo(nullptr), pOptionFrame(nullptr), pParamList(nullptr), bBuilding(0),
@@ -231,17 +227,12 @@ void CCreateArray::ForgetWidgets()
     pRaid5Group = nullptr;
 }
 
-void CCreateArray::DestroyWindow()
+void CCreateArray::CloseWizard()
 {
     GtkWidget* window = pWizard;
     ForgetWidgets();
     if (window)
         gtk_widget_destroy(window);
-}
-
-void CCreateArray::CloseWizard()
-{
-    DestroyWindow();
 }
 
 bool CCreateArray::Stands() const
@@ -353,7 +344,7 @@ void CCreateArray::destroywin(GtkWidget*, void*)
         return;
     if (MessageBox("Are you sure that you want to close RAID Creation Wizard?", "Confirmation", true) == 1 &&
         w->pWizard == shown)
-        w->DestroyWindow();
+        w->CloseWizard();
 }
 
 // ---- step 1 ------------------------------------------------------------------------------------
@@ -368,7 +359,7 @@ void CCreateArray::CreateRAIDStep1()
         CloseWizard();
         return;
     }
-    DestroyWindow();
+    CloseWizard();
     if (!bKeepValues) {
         ResetValues();
         nConnection = win->nConnectCount;
@@ -474,7 +465,7 @@ void CCreateArray::CreateRAIDStep2()
         CreateRAIDStep3();
         return;
     }
-    DestroyWindow();
+    CloseWizard();
     NewStep(CreateRAIDStep2Form, G_CALLBACK(OnStep1), G_CALLBACK(OnStep3), nullptr);
     SetPareList(0);
     switch (nRaidCode) {
@@ -614,7 +605,7 @@ void CCreateArray::CreateRAIDStep3()
             CopyText(szBlockSize, block.c_str());
     }
     nBlockCode = static_cast<uint32_t>(GetBlockSizeValue(szBlockSize));
-    DestroyWindow();
+    CloseWizard();
     NewStep(CreateRAIDStep3Form, G_CALLBACK(OnStep3Back), nullptr, G_CALLBACK(OnFinish));
     SetPareList(1);
 }

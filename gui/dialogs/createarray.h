@@ -88,7 +88,6 @@ public:
 private:
     void ResetValues();
     void ForgetWidgets();
-    void DestroyWindow();
     // The window of a step: its form, and the handlers of Back (none: insensitive), Next and
     // Finish (none: hidden).
     void NewStep(GtkWidget* (*builder)(), GCallback back, GCallback next, GCallback finish);

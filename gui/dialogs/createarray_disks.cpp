@@ -498,7 +498,7 @@ void CCreateArray::CreateRAIDFinish()
     // Closed whatever the result (a logout during a box has closed it already).
     UnselectAll(pAvailDisks);
     UnselectAll(pSelectedDisks);
-    DestroyWindow();
+    CloseWizard();
     if (win && GetMainWindow() == win)
         win->FreshTree();
 }
