@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client.h"
+#include "dialogs/createarray.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
 #include "fileio.h"
@@ -254,6 +255,7 @@ void DestroyDialog(GtkWidget* dialog)
 // Logout without its question: disconnected, every row "Disconnected", nobody logged in.
 void LogoutSteps(CMainWindow* win)
 {
+    CloseCreateArray();
     if (handle >= 0)
         cs_vtn_disconnect_system(handle);
     handle = -1;
@@ -482,6 +484,7 @@ bool logsystemOK(GtkWidget* dialog)
     const bool defaultPassword = user == kDefaultUser && password == kDefaultPassword;
 
     if (handle >= 0) {
+        CloseCreateArray();
         cs_vtn_disconnect_system(handle);
         handle = -1;
         ++win->nConnectCount;

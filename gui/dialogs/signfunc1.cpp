@@ -17,19 +17,3 @@ void ModifyTask()
 void DeleteTask()
 {
 }
-
-void write_cache_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
-
-void read_ahead_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
-
-void tcq_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
-
-void ncq_clicked(GtkWidget*, GdkEvent*, void*)
-{
-}
