@@ -301,22 +301,6 @@ void CMainWindow::ForgetIdle(unsigned int source)
 namespace {
 
 // Nothing may run the selection handlers of a list while the window goes.
-void BlockSelectionHandlers(GtkWidget* list)
-{
-    if (list == nullptr)
-        return;
-    if (GTK_IS_TREE_VIEW(list)) {
-        GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(list));
-        g_signal_handlers_block_matched(selection, G_SIGNAL_MATCH_ID,
-                                        g_signal_lookup("changed", GTK_TYPE_TREE_SELECTION), 0, nullptr, nullptr,
-                                        nullptr);
-    } else if (GTK_IS_LIST_BOX(list)) {
-        for (const char* signal : {"row-selected", "selected-rows-changed"})
-            g_signal_handlers_block_matched(list, G_SIGNAL_MATCH_ID, g_signal_lookup(signal, GTK_TYPE_LIST_BOX), 0,
-                                            nullptr, nullptr, nullptr);
-    }
-}
-
 void ClearToolbarRows(SToolbarButtonInfo* rows, int n)
 {
     for (int i = 0; i < n; ++i) {

@@ -70,8 +70,7 @@ GtkWidget* NewColumnList(int columns, const char* const* titles)
         gtk_tree_view_append_column(GTK_TREE_VIEW(list), column);
     }
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_BROWSE);
-    g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), "changed", G_CALLBACK(OnSelectionChanged),
-                     list);
+    ConnectSelectionHandler(list, "changed", G_CALLBACK(OnSelectionChanged), list);
     return list;
 }
 
@@ -234,4 +233,36 @@ void ColumnListBlockSelect(GtkWidget* list, bool block)
         g_signal_handlers_block_by_func(selection, reinterpret_cast<gpointer>(OnSelectionChanged), list);
     else
         g_signal_handlers_unblock_by_func(selection, reinterpret_cast<gpointer>(OnSelectionChanged), list);
+}
+
+namespace {
+const char kSelectionHandlersKey[] = "vtn-selection-handlers";
+
+// Where a list's selection signals are emitted: its selection object for a tree view.
+gpointer SelectionInstance(GtkWidget* list)
+{
+    return GTK_IS_TREE_VIEW(list) ? static_cast<gpointer>(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)))
+                                  : static_cast<gpointer>(list);
+}
+}  // namespace
+
+gulong ConnectSelectionHandler(GtkWidget* list, const char* signal, GCallback callback, gpointer data)
+{
+    gulong id = g_signal_connect(SelectionInstance(list), signal, callback, data);
+    auto* ids = static_cast<GSList*>(g_object_steal_data(G_OBJECT(list), kSelectionHandlersKey));
+    ids = g_slist_prepend(ids, GSIZE_TO_POINTER(id));
+    g_object_set_data_full(G_OBJECT(list), kSelectionHandlersKey, ids, reinterpret_cast<GDestroyNotify>(g_slist_free));
+    return id;
+}
+
+void BlockSelectionHandlers(GtkWidget* list)
+{
+    if (list == nullptr)
+        return;
+    gpointer instance = SelectionInstance(list);
+    for (auto* l = static_cast<GSList*>(g_object_get_data(G_OBJECT(list), kSelectionHandlersKey)); l; l = l->next) {
+        gulong id = GPOINTER_TO_SIZE(l->data);
+        if (g_signal_handler_is_connected(instance, id))
+            g_signal_handler_block(instance, id);
+    }
 }

@@ -37,3 +37,8 @@ using ColumnListColumnHandler = void (*)(GtkWidget* list, int column, void* data
 void ColumnListOnClickColumn(GtkWidget* list, ColumnListColumnHandler handler, void* data);
 // Blocks or unblocks the list's selection handler.
 void ColumnListBlockSelect(GtkWidget* list, bool block);
+
+// Connects a selection handler of a list (a tree view's goes on its selection) and keeps its id on
+// the list, so that BlockSelectionHandlers can block it while the window is destroyed.
+gulong ConnectSelectionHandler(GtkWidget* list, const char* signal, GCallback callback, gpointer data);
+void BlockSelectionHandlers(GtkWidget* list);

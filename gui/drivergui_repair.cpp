@@ -9,6 +9,7 @@
 #include "client.h"
 #include "dam.h"
 #include "drivergui.h"
+#include "drivergui_list.h"
 #include "textutil.h"
 #include "xpm_data.h"
 
@@ -278,7 +279,7 @@ void OpenDialog(SCheckDialog* d, GtkSelectionMode mode)
 
     d->list = NewItemList(mode);
     g_object_set_data(G_OBJECT(d->list), kDialogKey, d);
-    g_signal_connect(d->list, "selected-rows-changed", G_CALLBACK(OnSelectedRowsChanged), d);
+    ConnectSelectionHandler(d->list, "selected-rows-changed", G_CALLBACK(OnSelectedRowsChanged), d);
 }
 
 GtkWidget* AddPrompt(SCheckDialog* d, const char* text, int padding)
@@ -438,7 +439,7 @@ bool CMainWindow::addtoarray(uint32_t id, bool diskGiven)
     gtk_box_pack_start(GTK_BOX(d.prompt), d.infoBox, FALSE, FALSE, 10);
     d.infoLabel = gtk_label_new("");
     gtk_box_pack_start(GTK_BOX(d.infoBox), d.infoLabel, FALSE, FALSE, 0);
-    g_signal_connect(d.list, "selected-rows-changed", G_CALLBACK(OnCheckSelection), &d);
+    ConnectSelectionHandler(d.list, "selected-rows-changed", G_CALLBACK(OnCheckSelection), &d);
     CCheckFields fields(this, &d);
 
     const bool cross = SupportPara.IsSptCrossController();

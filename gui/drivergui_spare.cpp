@@ -64,7 +64,7 @@ GtkWidget* FramedList(GtkWidget* row, const char* title, GtkWidget** list)
     gtk_container_add(GTK_CONTAINER(frame), scrolled);
     *list = NewItemList(GTK_SELECTION_SINGLE);
     gtk_container_add(GTK_CONTAINER(scrolled), *list);
-    g_signal_connect(*list, "selected-rows-changed", G_CALLBACK(OnListSelection), nullptr);
+    ConnectSelectionHandler(*list, "selected-rows-changed", G_CALLBACK(OnListSelection), nullptr);
     return frame;
 }
 

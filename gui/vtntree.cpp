@@ -11,6 +11,7 @@
 #include "client.h"
 #include "dam.h"
 #include "drivergui.h"
+#include "drivergui_list.h"
 #include "signfunc.h"
 #include "textutil.h"
 #include "xpm_data.h"
@@ -103,7 +104,7 @@ void ConnectSelection(GtkWidget* tree)
     GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(tree));
     if (g_signal_handler_find(selection, static_cast<GSignalMatchType>(G_SIGNAL_MATCH_FUNC | G_SIGNAL_MATCH_DATA), 0, 0, nullptr,
                               reinterpret_cast<gpointer>(OnSelectionChanged), tree) == 0)
-        g_signal_connect(selection, "changed", G_CALLBACK(OnSelectionChanged), tree);
+        ConnectSelectionHandler(tree, "changed", G_CALLBACK(OnSelectionChanged), tree);
 }
 
 }  // namespace

@@ -454,3 +454,43 @@ TEST_F(MainWindow, FocusSelectsTheFirstItemOfEachBuiltTree)
 }
 
 }  // namespace
+
+TEST(SelectionHandlers, BlockedHandlersOfTreesAndItemListsRunNoMore)
+{
+    static int calls;
+    calls = 0;
+    auto count = G_CALLBACK(+[](gpointer, gpointer) { ++calls; });
+
+    GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
+    for (const char* text : {"a", "b"})
+        gtk_list_store_insert_with_values(store, nullptr, -1, 0, text, -1);
+    GtkWidget* tree = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
+    g_object_ref_sink(tree);
+    g_object_unref(store);
+    GtkWidget* items = gtk_list_box_new();
+    g_object_ref_sink(items);
+    for (const char* text : {"a", "b"})
+        gtk_container_add(GTK_CONTAINER(items), gtk_label_new(text));
+
+    ConnectSelectionHandler(tree, "changed", count, nullptr);
+    ConnectSelectionHandler(items, "row-selected", count, nullptr);
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(tree));
+    GtkTreePath* first = gtk_tree_path_new_from_indices(0, -1);
+    GtkTreePath* second = gtk_tree_path_new_from_indices(1, -1);
+    gtk_tree_selection_select_path(selection, first);
+    gtk_list_box_select_row(GTK_LIST_BOX(items), gtk_list_box_get_row_at_index(GTK_LIST_BOX(items), 0));
+    EXPECT_EQ(calls, 2);
+
+    BlockSelectionHandlers(tree);
+    BlockSelectionHandlers(items);
+    gtk_tree_selection_select_path(selection, second);
+    gtk_list_box_select_row(GTK_LIST_BOX(items), gtk_list_box_get_row_at_index(GTK_LIST_BOX(items), 1));
+    EXPECT_EQ(calls, 2) << "a blocked handler ran";
+
+    gtk_tree_path_free(first);
+    gtk_tree_path_free(second);
+    gtk_widget_destroy(tree);
+    gtk_widget_destroy(items);
+    g_object_unref(tree);
+    g_object_unref(items);
+}
