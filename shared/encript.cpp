@@ -205,10 +205,35 @@ int RunDes(uint8_t* key, uint8_t* data, int count, int mode)
 
 }  // namespace
 
+namespace {
+
+// For each of the 16 rounds, which bit of the permuted-choice-1 key (0..55) each of the round's 48
+// key bits is: the rotation of the two halves and permuted choice 2, worked out once.
+struct RoundBitTable {
+    uint8_t bit[16][48];
+};
+
+constexpr RoundBitTable MakeRoundBits()
+{
+    RoundBitTable t{};
+    for (int i = 0; i < 16; ++i) {
+        for (int j = 0; j < 48; ++j) {
+            int k = kPc2[j];
+            int l = k + kTotalRotations[i];
+            int limit = k < 28 ? 28 : 56;
+            t.bit[i][j] = static_cast<uint8_t>(l < limit ? l : l - 28);
+        }
+    }
+    return t;
+}
+
+constexpr RoundBitTable kRoundBits = MakeRoundBits();
+
+}  // namespace
+
 void deskey(DesKeySchedule* ks, const uint8_t* key, int mode)
 {
     uint8_t pc1m[56];
-    uint8_t pcr[56];
     uint32_t kn[32];
     for (int j = 0; j < 56; ++j) {
         int bit = kPc1[j];
@@ -218,15 +243,11 @@ void deskey(DesKeySchedule* ks, const uint8_t* key, int mode)
         int m = (mode == DE1 ? 15 - i : i) << 1;
         int n = m + 1;
         kn[m] = kn[n] = 0;
-        for (int j = 0; j < 56; ++j) {
-            int l = j + kTotalRotations[i];
-            int limit = j < 28 ? 28 : 56;
-            pcr[j] = pc1m[l < limit ? l : l - 28];
-        }
+        const uint8_t* bits = kRoundBits.bit[i];
         for (int j = 0; j < 24; ++j) {
-            if (pcr[kPc2[j]])
+            if (pc1m[bits[j]])
                 kn[m] |= 0x800000u >> j;
-            if (pcr[kPc2[j + 24]])
+            if (pc1m[bits[j + 24]])
                 kn[n] |= 0x800000u >> j;
         }
     }
