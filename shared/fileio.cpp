@@ -128,27 +128,38 @@ void RemoveStaleReplacements(const std::string& path)
 
 void CloseKept(KeptFile* kept)
 {
-    if (kept->fd >= 0)
-        close(kept->fd);
-    kept->fd = -1;
+    for (int* fd : {&kept->fd, &kept->dir}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
     kept->path.clear();
+    kept->name.clear();
 }
 
 int KeepOpen(KeptFile* kept, const std::string& path, int flags, mode_t mode, struct stat* st)
 {
-    if (kept->fd >= 0 && kept->path == path && stat(path.c_str(), st) == 0 && st->st_dev == kept->dev &&
-        st->st_ino == kept->ino)
+    if (kept->fd >= 0 && kept->path == path && fstatat(kept->dir, kept->name.c_str(), st, 0) == 0 &&
+        st->st_dev == kept->dev && st->st_ino == kept->ino)
         return kept->fd;
     CloseKept(kept);
-    int fd = open(path.c_str(), flags | O_CLOEXEC, mode);
-    if (fd < 0)
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    int dirFd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
         return -1;
-    if (fstat(fd, st) != 0) {
-        close(fd);
+    int fd = openat(dirFd, name.c_str(), flags | O_CLOEXEC, mode);
+    if (fd < 0 || fstat(fd, st) != 0) {
+        if (fd >= 0)
+            close(fd);
+        close(dirFd);
         return -1;
     }
     kept->fd = fd;
+    kept->dir = dirFd;
     kept->path = path;
+    kept->name = name;
     kept->dev = st->st_dev;
     kept->ino = st->st_ino;
     return fd;

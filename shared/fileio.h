@@ -27,10 +27,13 @@ using VtnFileStepHook = void (*)(const char* step);
 void VtnSetFileStepHook(VtnFileStepHook hook);
 
 // A descriptor kept open for the file at a path, for one that must always use the file that is at
-// the path now (replaced, moved away or removed meanwhile) without opening it each time.
+// the path now (replaced, moved away or removed meanwhile) without opening it each time. The check
+// looks the name up in the file's folder, kept open too.
 struct KeptFile {
     int fd = -1;
+    int dir = -1;
     std::string path;
+    std::string name;
     dev_t dev = 0;
     ino_t ino = 0;
 };
