@@ -306,6 +306,8 @@ bool RequestFailed(const char* text);
 // The text of an entry into a record field of size bytes: cut at a character boundary and
 // NUL-terminated. False when the text did not fit whole.
 bool CopyEntryText(char* field, size_t size, GtkWidget* entry);
+// The same for a text.
+bool CopyUtf8Text(char* field, size_t size, const char* text);
 
 // ---- repair dialogs and spare changes -------------------------------------------------------------
 

@@ -294,11 +294,12 @@ GtkWidget* GridEntry(GtkWidget* grid, int row, const char* label, int maxChars, 
     return entry;
 }
 
-bool CopyEntryText(char* field, size_t size, GtkWidget* entry)
+bool CopyUtf8Text(char* field, size_t size, const char* text)
 {
     if (field == nullptr || size == 0)
         return false;
-    const char* text = entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+    if (text == nullptr)
+        text = "";
     size_t n = strlen(text);
     const bool whole = n < size;
     if (!whole) {
@@ -309,6 +310,11 @@ bool CopyEntryText(char* field, size_t size, GtkWidget* entry)
     memcpy(field, text, n);
     field[n] = 0;
     return whole;
+}
+
+bool CopyEntryText(char* field, size_t size, GtkWidget* entry)
+{
+    return CopyUtf8Text(field, size, entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "");
 }
 
 bool RequestFailed(const char* text)

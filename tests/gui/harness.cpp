@@ -272,6 +272,7 @@ void GuiTest::TearDown()
     EXPECT_TRUE(AllRowsClear(EventNotiToolbar, VTN_EVENTNOTI_ROWS));
     EXPECT_TRUE(AllRowsClear(ArrayMenageToolbar, VTN_ARRAYMANAGE_ROWS));
     EXPECT_TRUE(AllRowsClear(DeviceMenageToolbar, VTN_DEVICEMANAGE_ROWS));
+    EXPECT_TRUE(AllRowsClear(TaskManageToolbar, VTN_TASKMANAGE_ROWS));
     memset(&NewSys, 0, sizeof NewSys);
     memset(&SysInfor, 0, sizeof SysInfor);
     handle = -1;
@@ -324,6 +325,17 @@ std::string ScreenshotPath(const std::string& name)
         return std::string(dir) + "/" + name;
     const char* root = getenv("VTN_ROOT");
     return std::string(root ? root : "/tmp") + "/" + name;
+}
+
+std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first)
+{
+    return [file, first](GtkWidget* w) {
+        if (first)
+            first(w);
+        const std::string path = ScreenshotPath(file);
+        EXPECT_TRUE(SaveWidgetPng(w, path)) << file;
+        EXPECT_FALSE(ReadFileText(path).empty()) << file;
+    };
 }
 
 bool WriteRootFile(const char* systemPath, const std::string& text)

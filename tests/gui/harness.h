@@ -96,3 +96,6 @@ bool SaveWidgetPng(GtkWidget* widget, const std::string& path);
 // Where a test saves a picture: $VTN_SCREENSHOT_DIR when set (for a person to look at), else the
 // test's VTN_ROOT.
 std::string ScreenshotPath(const std::string& name);
+// An answer's before: runs first (when given), then saves the window as the picture file at
+// ScreenshotPath and checks that it was written.
+std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);

@@ -91,13 +91,7 @@ protected:
     static std::function<void(GtkWidget*)> Shot(const std::string& file,
                                                 std::function<void(GtkWidget*)> first = nullptr)
     {
-        return [file, first](GtkWidget* w) {
-            if (first)
-                first(w);
-            const std::string path = ScreenshotPath(file);
-            EXPECT_TRUE(SaveWidgetPng(w, path)) << file;
-            EXPECT_FALSE(ReadFileText(path).empty()) << file;
-        };
+        return ShotAnswer(file, std::move(first));
     }
 };
 
