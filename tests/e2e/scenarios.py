@@ -10,8 +10,10 @@ own (tests/e2e/run), which carries the accessibility bus.
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -486,13 +488,60 @@ def scenario_connection_broken(s):
         expect(vtnui.sensitive(g.toolbar_button('Connect')), 'Connect is usable again')
 
 
+def picture(path):
+    """The logged-in main window with the demo's tree open and its RAID 1 selected, saved to path
+    (the picture of the README and of scripts/demo)."""
+    def take(s):
+        if s.port is None:
+            g = start(s)
+        else:
+            g = s.start_gui()
+        log_in(s, g)
+        with s.step('open the tree and take the picture', 60):
+            tree = array_tree(g)
+            g.tree(tree)
+            g.select_row(tree, 0, 'Mirror')
+            s.wait(lambda: vtnui.sensitive(g.toolbar_button('Verify')), "Mirror's page")
+            x, y, w, h = vtnui.extents(g.main())
+            # Taken once two looks a moment apart agree: the page is drawn.
+            last = [None]
+
+            def settled():
+                now = s.screen.grab(x, y, w, h)
+                same = now == last[0]
+                last[0] = now
+                return same
+            s.wait(settled, 'the window to be drawn')
+            s.screen.save(path, x, y, w, h)
+            g.menu('File', 'Exit')
+            s.wait(lambda: s.procs[-1].poll() is not None, 'vtnraid to exit')
+    return take
+
+
 SCENARIOS = {name[len('scenario_'):]: fn for name, fn in globals().items() if name.startswith('scenario_')}
+USAGE = '''usage: scenarios.py SCENARIO BUILD_DIR OUT_DIR
+       scenarios.py --picture FILE [--root VTN_ROOT --port PORT] BUILD_DIR
+scenarios: %s''' % ', '.join(SCENARIOS)
 
 
 def main():
-    if len(sys.argv) != 4 or sys.argv[1] not in SCENARIOS:
-        sys.exit('usage: scenarios.py {%s} BUILD_DIR OUT_DIR' % ','.join(SCENARIOS))
-    name, build, out = sys.argv[1:]
+    args = sys.argv[1:]
+    if args[:1] == ['--picture'] and len(args) in (3, 7):
+        path = os.path.abspath(args[1])
+        options = dict(zip(args[2:-1:2], args[3:-1:2]))
+        if len(args) == 7 and set(options) != {'--root', '--port'}:
+            sys.exit(USAGE)
+        port = int(options['--port']) if '--port' in options else None
+        logs = tempfile.mkdtemp(prefix='vtnpicture.')
+        session = vtnui.Session('picture', os.path.abspath(args[-1]), logs, root=options.get('--root'), port=port)
+        status = session.run(picture(path))
+        if status == 0:
+            shutil.rmtree(logs, ignore_errors=True)
+        print('picture: %s' % (path if status == 0 else 'FAILED (logs in %s)' % logs))
+        sys.exit(status)
+    if len(args) != 3 or args[0] not in SCENARIOS:
+        sys.exit(USAGE)
+    name, build, out = args
     session = vtnui.Session(name, os.path.abspath(build), os.path.abspath(out))
     status = session.run(SCENARIOS[name])
     print('%s: %s (%.0f s)' % (name, 'passed' if status == 0 else 'FAILED', time.monotonic() - vtnui.START))

@@ -547,12 +547,15 @@ class Session:
     """One scenario: a private X display, the server on a simulated controller under a fresh
     VTN_ROOT, the GUI, and the pictures and logs a failure leaves behind."""
 
-    def __init__(self, name, build, out):
+    def __init__(self, name, build, out, root=None, port=None):
+        """root and port: a server that runs already (its VTN_ROOT and request port), which the
+        session uses and leaves as it is; otherwise start_server makes one under a fresh root."""
         self.name = name
         self.build = build
         self.out = out
         os.makedirs(out, exist_ok=True)
-        self.root = tempfile.mkdtemp(prefix='vtne2e-%s.' % name)
+        self.own_root = root is None
+        self.root = tempfile.mkdtemp(prefix='vtne2e-%s.' % name) if self.own_root else root
         self.procs = []
         self.step_name = 'start'
         self.step_deadline = None
@@ -561,7 +564,8 @@ class Session:
         self.screen = None
         self.gui = None
         self.server = None
-        self.port = self.event_port = None
+        self.port = port
+        self.event_port = None
         self.failed = False
         self._watchdog = None
 
@@ -809,7 +813,8 @@ class Session:
         finally:
             self.step_deadline = None
             self.stop()
-            shutil.rmtree(self.root, ignore_errors=True)
+            if self.own_root:
+                shutil.rmtree(self.root, ignore_errors=True)
             self.logfile.close()
         return status
 
