@@ -262,6 +262,9 @@ void AddDiskArray()
                    "Confirmation", false);
         win->addtoarray(id, false);
     }
+    // The trees show the array as it is now, no longer broken (as the login's probe does).
+    if (GetMainWindow() == win)
+        win->FreshTree();
 }
 
 void DuplicateArray(bool rebuild)

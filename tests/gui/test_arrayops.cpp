@@ -305,6 +305,32 @@ TEST_F(Ops, AbortAsksThenStopsTheRunningOperation)
     }
 }
 
+using AddDisk = ServerGuiTest;
+
+// A disk added to a broken mirror from the toolbar: the tree shows the array as the controller
+// now has it, waiting for its rebuild, and no longer broken.
+TEST_F(AddDisk, TheTreeShowsTheRepairedArray)
+{
+    Start([](SimScene& s) {
+        s.Controller("VTN SATA150 4-Port RAID Controller", 4, 1);
+        s.Mirror("Dead1", 0, Op::None, 1);
+        s.Disk("Free80", 80);
+    });
+    ShowForms();
+    auto icon = [this] {
+        for (const TreeRow& r : TreeRows(window_->pArrayTree))
+            if (r.label == "Dead1")
+                return r.icon;
+        return std::string("no row");
+    };
+    EXPECT_EQ(icon(), "Array_1_Broken");
+    ASSERT_TRUE(SelectLabel(window_->pArrayTree, "Dead1"));
+    auto seen = Answering({{"RAID Checking", "Ok"}, {"Confirmation", "OK"}}, AddDiskArray);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(Shows(seen[1], "Changing Mirror Disk succeeded!"));
+    EXPECT_EQ(icon(), "Array_1_Lock");
+}
+
 using OpsFake = GuiTest;
 
 TEST_F(OpsFake, AbortTakesTheLastBusyBitAndNothingIsSentWithoutASelection)
