@@ -3,7 +3,8 @@
 // both trees, and the requests each refresh sends to the server (one send per request, so one
 // round trip each), on the demo preset and on the largest controller the simulation holds (the
 // demo's two controllers with every place filled and the free disks made into a RAID 0/1 of two
-// stripes, so the tree is three levels deep).
+// stripes, so the tree is three levels deep). The raw baseline is the same number of round trips
+// of the client library's cheapest request on the same connection, measured in the same run.
 //
 // Usage: tests/gui/xrun bench_gui_tree [--rounds N] [BUILD_DIR]
 //   --rounds  refreshes timed per configuration (default 200)
@@ -95,8 +96,12 @@ void Measure(const char* what, CMainWindow* win, int rounds)
     }
     const Figures t = Summary(ms);
     const Figures r = Summary(sends);
+    // The raw baseline: as many round trips of the cheapest request, without the trees.
+    const double trip = RequestRoundTripMs();
     printf("%-44s %4d + %3d rows  %7.2f ms median  %7.2f p90  %7.2f max   %4.0f round trips (min %.0f max %.0f)\n",
            what, Rows(win->pArrayTree), Rows(win->pDeviceTree), t.median, t.p90, t.max, r.median, r.min, r.max);
+    printf("%-44s one round trip %.3f ms: the refresh costs %.2fx its round trips alone\n", "", trip,
+           t.median / (r.median * trip));
 }
 
 }  // namespace
@@ -107,8 +112,8 @@ int main(int argc, char** argv)
         return 1;
     const int rounds = static_cast<int>(IntOption(argc, argv, "--rounds", 200));
     const std::string bin = BinDir(argc, argv);
-    printf("Tree refresh (both trees, CMainWindow::FreshTree), %d rounds; load average %s\n", rounds,
-           LoadAverage().c_str());
+    printf("Tree refresh (both trees, CMainWindow::FreshTree), %d rounds, on CPU %d; load average %s\n", rounds,
+           PinToOneCpu(), LoadAverage().c_str());
     Session s(bin);
     if (!s.Start("demo"))
         return 1;

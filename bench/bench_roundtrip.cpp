@@ -47,6 +47,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchcpu.h"
 #include "commu.h"
 #include "encript.h"
 #include "global_log.h"
@@ -56,53 +57,12 @@
 
 namespace {
 
+using namespace benchcpu;
 using Clock = std::chrono::steady_clock;
 
 double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-// ---- one CPU for every process, and the CPU time of a process ----
-
-bool PinTask(pid_t tid, int cpu)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    return sched_setaffinity(tid, sizeof set, &set) == 0;
-}
-
-std::vector<pid_t> Tasks(pid_t pid)
-{
-    std::vector<pid_t> out;
-    DIR* d = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-    if (d == nullptr)
-        return out;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.')
-            out.push_back(static_cast<pid_t>(atoi(e->d_name)));
-    closedir(d);
-    return out;
-}
-
-// Pins every thread a process has now; threads it makes later inherit the mask.
-bool PinProcess(pid_t pid, int cpu)
-{
-    bool ok = true;
-    for (pid_t tid : Tasks(pid))
-        ok = PinTask(tid, cpu) && ok;
-    return ok;
-}
-
-int LastAllowedCpu()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0)
-        return 0;
-    for (int c = CPU_SETSIZE - 1; c >= 0; --c)
-        if (CPU_ISSET(c, &set))
-            return c;
-    return 0;
-}
+// ---- the CPU time of a process ----
 
 // CPU time a process has used so far, every thread (ended ones too), in nanoseconds.
 int64_t CpuNs(pid_t pid)

@@ -1,11 +1,14 @@
 // What the GUI benchmarks share: the real vtnsvr on the simulated controller under a temporary
 // VTN_ROOT, the main window of vtnraid built as main builds it and logged in through its own
 // Connect routine, an administrator who answers every modal window at once, and readings of the
-// process (resident memory, descriptors, threads). The programs need an X display: run them
-// through tests/gui/xrun, which starts a private Xvfb. Header-only.
+// process (resident memory, descriptors, threads), and the raw baselines the figures are divided
+// by. Every process of a run is on one CPU. The programs need an X display: run them through
+// tests/gui/xrun, which starts a private Xvfb. Header-only.
 #pragma once
 #include <dirent.h>
 #include <gtk/gtk.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "benchcpu.h"
 #include "client.h"
 #include "drivergui.h"
 #include "signfunc.h"
@@ -193,7 +197,37 @@ public:
         return GetMainWindow() && GetMainWindow()->bLoggedIn && handle >= 0;
     }
 
+    // A login tried again while the server still ends the session before it.
+    bool LogInAgain()
+    {
+        for (int i = 0; i < 100; ++i) {
+            if (LogIn())
+                return true;
+            Pump(50);
+        }
+        return false;
+    }
+
     bool LogOut() { return LogoutSystem(); }
+
+    // The raw baseline of a login: connect, greeting, login and the end of the session by a bare
+    // socket client without the GUI; ms per cycle (median of n), -1 when one fails.
+    double RawLoginCycleMs(int n)
+    {
+        std::vector<double> ms;
+        for (int i = 0; i < n; ++i) {
+            const double t0 = NowMs();
+            raw::Socket sock;
+            const raw::LoginResult r = server_.Connect(&sock, kUser, kPassword);
+            if (!r.answered || r.status != 0)
+                return -1;
+            shutdown(sock.fd(), SHUT_WR);
+            if (!raw::ClosedByPeer(sock.fd(), 5000))
+                return -1;
+            ms.push_back(NowMs() - t0);
+        }
+        return Summary(ms).median;
+    }
 
     void Close()
     {
@@ -216,10 +250,41 @@ private:
     CMainWindow* window_ = nullptr;
 };
 
-// GTK on the display, without the accessibility bus; false with a message when there is none.
+// This process and every thread and process it makes from now on on one CPU (the last one it may
+// use); the CPU, or -1.
+inline int PinToOneCpu()
+{
+    static int cpu = -2;
+    if (cpu == -2) {
+        const int c = benchcpu::LastAllowedCpu();
+        cpu = benchcpu::PinProcess(getpid(), c) ? c : -1;
+    }
+    return cpu;
+}
+
+// The raw baseline of a request: one round trip of the client library's cheapest driver call on
+// the logged-in connection, ms (median of n), -1 when one fails.
+inline double RequestRoundTripMs(int n = 500)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < n; ++i) {
+        const double t0 = NowMs();
+        if (cs_vtn_get_controller_count(handle) < 0)
+            return -1;
+        ms.push_back(NowMs() - t0);
+    }
+    return Summary(ms).median;
+}
+
+// GTK on the display, without the accessibility bus, the process on one CPU; false with a message
+// when there is no display or no CPU.
 inline bool StartGtk(int* argc, char*** argv, const char* program)
 {
     setenv("NO_AT_BRIDGE", "1", 1);
+    if (PinToOneCpu() < 0) {
+        fprintf(stderr, "%s cannot run on one CPU\n", program);
+        return false;
+    }
     if (gtk_init_check(argc, argv))
         return true;
     fprintf(stderr, "%s needs an X display (run it through tests/gui/xrun)\n", program);

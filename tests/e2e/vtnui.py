@@ -8,6 +8,7 @@ that fails leaves a screenshot, the server's output and event log and the GUI's 
 output folder.
 """
 import os
+import random
 import re
 import shutil
 import signal
@@ -44,9 +45,17 @@ def _now():
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
+    """A port that is free now, below the kernel's range for outgoing connections (a port of that
+    range could be taken by some client's socket before the server binds it)."""
+    for _ in range(1000):
+        port = random.randrange(10000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(('127.0.0.1', port))
+            except OSError:
+                continue
+            return port
+    raise ScenarioFailed('no free port')
 
 
 def port_open(port):
@@ -696,7 +705,7 @@ class Session:
 
     def start_display(self):
         r, w = os.pipe()
-        p = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp'],
+        p = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '%dx%dx24' % SCREEN, '-nolisten', 'tcp', '-noreset'],
                              pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         self.procs.append(p)
@@ -722,23 +731,27 @@ class Session:
     def start_server(self, preset='demo', users=None):
         """vtnsvr -NODAEMON on the preset, on free ports; users: lines of the users file."""
         self.sim('init', '--preset', preset)
-        self.port = free_port()
-        self.event_port = free_port()
-        while self.event_port == self.port:
-            self.event_port = free_port()
-        os.makedirs(self.path('/etc'), exist_ok=True)
-        with open(self.path('/etc/vtn.ini'), 'w') as f:
-            f.write('serverport\t%d\neventport\t%d\n' % (self.port, self.event_port))
         if users is not None:
+            os.makedirs(self.path('/etc'), exist_ok=True)
             with open(self.path('/etc/vtnuser.dat'), 'w') as f:
                 f.write(users)
-        self.server = self.spawn([self.tool('vtnsvr'), '-NODAEMON'], 'vtnsvr.out')
-        self.wait(lambda: self._server_up(), 'the server to listen on %d' % self.port, 60)
+        # A port taken by another program between the pick and the server's bind: new ports.
+        for attempt in range(3):
+            self.port = free_port()
+            self.event_port = free_port()
+            while self.event_port == self.port:
+                self.event_port = free_port()
+            os.makedirs(self.path('/etc'), exist_ok=True)
+            with open(self.path('/etc/vtn.ini'), 'w') as f:
+                f.write('serverport\t%d\neventport\t%d\n' % (self.port, self.event_port))
+            self.server = self.spawn([self.tool('vtnsvr'), '-NODAEMON'], 'vtnsvr.out')
+            self.wait(lambda: self._server_up(), 'the server to listen on %d' % self.port, 60)
+            if self.server.poll() is None:
+                return
+        raise ScenarioFailed('the server exited with %s' % self.server.returncode)
 
     def _server_up(self):
-        if self.server.poll() is not None:
-            raise ScenarioFailed('the server exited with %s' % self.server.returncode)
-        return port_open(self.port)
+        return self.server.poll() is not None or port_open(self.port)
 
     def systems_list(self, rows):
         """The GUI's list of managed systems: rows of (address, name, port)."""
