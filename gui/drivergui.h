@@ -297,6 +297,9 @@ int RunDialog(GtkWidget* window, const std::function<bool()>& ok = nullptr);
 // "    OK    " (yes_mselect) and "  Cancel  " (no_mselect) of window, made by CreateButton and
 // packed into box.
 void PackOkCancel(GtkWidget* box, GtkWidget* window);
+
+// Gives widget the style class, with the rules of css parsed once into *provider.
+void StyleWidget(GtkWidget* widget, GtkCssProvider** provider, const char* css, const char* styleClass);
 // A label at the left and an entry of at most maxChars characters at the right, in row of grid;
 // shown: false hides the typed text.
 GtkWidget* GridEntry(GtkWidget* grid, int row, const char* label, int maxChars, bool shown = true);

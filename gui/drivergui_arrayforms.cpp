@@ -77,18 +77,10 @@ void OnFeatureClicked(GtkButton* button, gpointer handler)
 void PageStyle(GtkWidget* widget, const char* styleClass)
 {
     static GtkCssProvider* css = nullptr;
-    if (css == nullptr) {
-        css = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(css,
-                                        "button.vtn-feature { min-height: 0; min-width: 0; padding: 0 4px; "
-                                        "font-size: 12px; }\n"
-                                        "progressbar.vtn-progress trough, progressbar.vtn-progress progress "
-                                        "{ min-height: 10px; }\n",
-                                        -1, nullptr);
-    }
-    GtkStyleContext* style = gtk_widget_get_style_context(widget);
-    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    gtk_style_context_add_class(style, styleClass);
+    StyleWidget(widget, &css,
+                "button.vtn-feature { min-height: 0; min-width: 0; padding: 0 4px; font-size: 12px; }\n"
+                "progressbar.vtn-progress trough, progressbar.vtn-progress progress { min-height: 10px; }\n",
+                styleClass);
 }
 
 }  // namespace

@@ -280,6 +280,17 @@ void PackOkCancel(GtkWidget* box, GtkWidget* window)
     gtk_widget_grab_default(ok);
 }
 
+void StyleWidget(GtkWidget* widget, GtkCssProvider** provider, const char* css, const char* styleClass)
+{
+    if (*provider == nullptr) {
+        *provider = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(*provider, css, -1, nullptr);
+    }
+    GtkStyleContext* style = gtk_widget_get_style_context(widget);
+    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(*provider), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    gtk_style_context_add_class(style, styleClass);
+}
+
 GtkWidget* GridEntry(GtkWidget* grid, int row, const char* label, int maxChars, bool shown)
 {
     GtkWidget* caption = gtk_label_new(label);

@@ -24,6 +24,9 @@ struct Controller {
     uint8_t busBits = VTN_BUS_ATA150;
 };
 
+// A controller of the simulation's maker.
+Controller MakeController(const std::string& name, uint8_t channels, uint8_t perChannel, uint8_t bus, uint8_t irq);
+
 struct Disk {
     uint32_t id = 0;
     uint8_t controller = 0;

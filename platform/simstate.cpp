@@ -281,9 +281,7 @@ bool Model::FromJson(const json& j, std::string* error)
 
 // ---- presets --------------------------------------------------------------------------------
 
-namespace {
-
-Controller MakeController(const char* name, uint8_t channels, uint8_t perChannel, uint8_t bus, uint8_t irq)
+Controller MakeController(const std::string& name, uint8_t channels, uint8_t perChannel, uint8_t bus, uint8_t irq)
 {
     Controller c;
     c.name = name;
@@ -294,6 +292,8 @@ Controller MakeController(const char* name, uint8_t channels, uint8_t perChannel
     c.interrupt = irq;
     return c;
 }
+
+namespace {
 
 Caps DefaultCaps(bool stripedMirrors)
 {

@@ -80,17 +80,10 @@ void SetFieldOf(_TIME_RECORD* t, TimeField f, int v)
 void SpinStyle(GtkWidget* spin)
 {
     static GtkCssProvider* css = nullptr;
-    if (css == nullptr) {
-        css = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(css,
-                                        "spinbutton.vtn-task-spin entry { min-width: 0; padding: 0 2px; }\n"
-                                        "spinbutton.vtn-task-spin button { min-width: 0; min-height: 0; "
-                                        "padding: 0 2px; }\n",
-                                        -1, nullptr);
-    }
-    GtkStyleContext* style = gtk_widget_get_style_context(spin);
-    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    gtk_style_context_add_class(style, "vtn-task-spin");
+    StyleWidget(spin, &css,
+                "spinbutton.vtn-task-spin entry { min-width: 0; padding: 0 2px; }\n"
+                "spinbutton.vtn-task-spin button { min-width: 0; min-height: 0; padding: 0 2px; }\n",
+                "vtn-task-spin");
 }
 
 GtkWidget* Spin(const SpinRule& r)

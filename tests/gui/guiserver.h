@@ -26,14 +26,7 @@ public:
     void Controller(const std::string& name, uint8_t channels, uint8_t perChannel, uint8_t bus = VTN_BUS_ATA150,
                     uint8_t irq = 10)
     {
-        vtnsim::Controller c;
-        c.name = name;
-        c.manufacturer = "VTN Storage Systems";
-        c.channels = channels;
-        c.devicesPerChannel = perChannel;
-        c.busBits = bus;
-        c.interrupt = irq;
-        m_.controllers.push_back(c);
+        m_.controllers.push_back(vtnsim::MakeController(name, channels, perChannel, bus, irq));
     }
 
     // A disk named model in the next free place; flags are its stored status bits.

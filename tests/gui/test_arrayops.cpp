@@ -145,12 +145,15 @@ TEST_F(Ops, DeleteKeepsItsGuardsAsksAndOffersTheReboot)
         SCOPED_TRACE(c.label);
         ASSERT_TRUE(Select(c.label));
         auto seen = Answering(c.answers, DeleteArray);
-        if (!seen.empty())
+        if (!seen.empty()) {
             EXPECT_TRUE(Shows(seen[0], question));
-        if (seen.size() > 1)
+        }
+        if (seen.size() > 1) {
             EXPECT_TRUE(Shows(seen[1], deleted));
-        if (std::string(c.label) != "(RAID0)" && std::string(c.label) != "R1-a")
+        }
+        if (std::string(c.label) != "(RAID0)" && std::string(c.label) != "R1-a") {
             EXPECT_EQ(Array(c.label).is_null(), c.gone);
+        }
         EXPECT_EQ(RebootMarked(), c.reboot);
     }
     EXPECT_NE(server_.Log().find("\tDeleting RAID 1 (Mirroring) Array 'R1' succeeded."), std::string::npos);
