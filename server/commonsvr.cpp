@@ -131,6 +131,10 @@ int AcceptRetrying(int listenSock, char* ip, size_t ipSize)
             CopyText(ip, ipSize, text);
             return sock;
         }
+        // The listening socket's receive time-out (which accepted sockets inherit) ends an idle
+        // accept with EAGAIN: nothing is wrong, wait again at once.
+        if (errno == EAGAIN || errno == EINTR)
+            continue;
         if (!TransientAcceptError(errno))
             return -1;
         usleep(kAcceptRetryPause);
@@ -648,6 +652,8 @@ void* ProcessRemoteRequest(void* arg)
         int length = RecvNextPacket(sock, &in, VTN_MAX_REQUEST, SvrReplyTimeout());
         if (length <= 0)
             break;
+        // The request gets a buffer of exactly its length: a reply written past it can never reach
+        // the bytes of a following packet kept in the input.
         char* buffer = static_cast<char*>(malloc(static_cast<size_t>(length)));
         if (buffer == nullptr)
             break;

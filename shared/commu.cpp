@@ -314,18 +314,13 @@ int RecvWholeBlocking(int sock, char* buf, int length)
 {
     if (sock < 0 || length < 0 || (!buf && length > 0))
         return static_cast<int>(VTN_CONN_CLOSED);
-    int got = 0;
-    while (got < length) {
-        ssize_t n = recv(sock, buf + got, static_cast<size_t>(length - got), MSG_WAITALL);
-        if (n > 0) {
-            got += static_cast<int>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        break;  // closed, timed out or failed
-    }
-    return got > 0 ? got : static_cast<int>(VTN_CONN_CLOSED);
+    // One call: the time-out bounds the whole wait (a second call would start another one). A short
+    // count is a time-out or a close; the server's threads take no signals, so none cuts it short.
+    ssize_t n;
+    do
+        n = recv(sock, buf, static_cast<size_t>(length), MSG_WAITALL);
+    while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<int>(n) : static_cast<int>(VTN_CONN_CLOSED);
 }
 
 int PeekPacketHead(int sock, _Packet_Head* head, int timeout, _CALLBACK_PARAM* cb)

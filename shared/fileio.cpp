@@ -103,11 +103,22 @@ bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode, 
     return false;
 }
 
+namespace {
+
+// The folder of path ("." for a bare name, "/" for a file in the root) and its last name.
+void SplitPath(const std::string& path, std::string* dir, std::string* name)
+{
+    const size_t slash = path.rfind('/');
+    *dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 void RemoveStaleReplacements(const std::string& path)
 {
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string dir, base;
+    SplitPath(path, &dir, &base);
     DIR* d = opendir(dir.c_str());
     if (d == nullptr)
         return;
@@ -143,9 +154,8 @@ int KeepOpen(KeptFile* kept, const std::string& path, int flags, mode_t mode, st
         st->st_dev == kept->dev && st->st_ino == kept->ino)
         return kept->fd;
     CloseKept(kept);
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string dir, name;
+    SplitPath(path, &dir, &name);
     int dirFd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return -1;

@@ -217,14 +217,22 @@ bool FormatUserLine(_VTN_USER_INFO* user, std::string* line)
     return true;
 }
 
+// Appends line to text, the users file as read (readable: the read succeeded), and writes the
+// file whole (made when missing).
+bool AppendAndWrite(std::string* text, bool readable, const std::string& line)
+{
+    if (!readable && access(VtnPath(kUserFile).c_str(), F_OK) == 0)
+        return false;  // there but unreadable: never replace it with less
+    AppendLine(text, line);
+    return WriteUsersText(*text);
+}
+
 // Appends line to the users file (made when missing).
 bool AppendToUsers(const std::string& line)
 {
     std::string text;
-    if (!ReadUsersText(&text) && access(VtnPath(kUserFile).c_str(), F_OK) == 0)
-        return false;  // there but unreadable: never replace it with less
-    AppendLine(&text, line);
-    return WriteUsersText(text);
+    const bool readable = ReadUsersText(&text);
+    return AppendAndWrite(&text, readable, line);
 }
 
 }  // namespace
@@ -406,13 +414,10 @@ uint32_t SetUser(_VTN_USER_INFO* user, uint8_t action)
             return VTN_NOT_FOUND;
         if (exists)
             return VTN_EXISTS;
-        if (!readable && access(VtnPath(kUserFile).c_str(), F_OK) == 0)
-            return VTN_FAILURE;  // there but unreadable: never replace it with less
         std::string line;
         if (!FormatUserLine(user, &line))
             return VTN_FAILURE;
-        AppendLine(&text, line);
-        return WriteUsersText(text) ? VTN_SUCCESS : VTN_FAILURE;
+        return AppendAndWrite(&text, readable, line) ? VTN_SUCCESS : VTN_FAILURE;
     }
 
     case VTN_USER_SET_PASSWORD:

@@ -244,6 +244,29 @@ TEST_F(LoginTest, UnfinishedLoginsTimeOutAndTheNextClientLogsIn)
     }
 }
 
+// A login sent a byte at a time, each well within the time-out: the time-out bounds the whole
+// login, so the server closes long before the last byte would have come.
+TEST_F(LoginTest, ATrickledLoginEndsWithinTheLoginTimeout)
+{
+    Start("", kShortTimeouts);
+    _VTN_LOGIN_GREETING greeting{};
+    Socket sock(raw::ConnectGreeted(server.port, &greeting));
+    ASSERT_TRUE(sock.valid());
+    const _VTN_LOGIN_REQUEST login = raw::MakeLogin(greeting.key, "RAID", "wqx");
+    const char* bytes = reinterpret_cast<const char*>(&login);
+    // 40 bytes at one every 250 ms take 10 s, five login time-outs.
+    bool closed = false;
+    for (size_t i = 0; i < 40 && !closed; ++i) {
+        if (!raw::SendAll(sock.fd(), bytes + i, 1))
+            closed = true;
+        else
+            closed = raw::ClosedByPeer(sock.fd(), 250);
+    }
+    EXPECT_TRUE(closed) << "the trickled login still held the connection";
+    Socket next;
+    EXPECT_EQ(server.Connect(&next).status, 0u);
+}
+
 TEST_F(LoginTest, IdleSessionIsKeptButAMissingBodyEndsIt)
 {
     Start("", kShortTimeouts);
