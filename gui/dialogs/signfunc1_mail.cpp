@@ -233,6 +233,14 @@ void ReceiverSelect(GtkWidget* list, int row, int, GdkEventButton*, void*)
             return;
         }
     }
+    // The recipient is gone from the server (or the list could not be read): nothing to act on.
+    memset(&Recipient.Selected, 0, sizeof Recipient.Selected);
+    if (handle < 0)
+        return;  // no connection to check against: the row stays as chosen, the handlers do nothing
+    if (RecipientList() == list)
+        ColumnListUnselectQuietly(list);
+    if (CMainWindow* win = GetMainWindow())
+        win->FreshEventNotiTool();
 }
 
 bool IsRepeatAddress(const char* text)
