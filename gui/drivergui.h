@@ -311,6 +311,20 @@ bool RequestFailed(const char* text);
 bool CopyEntryText(char* field, size_t size, GtkWidget* entry);
 // The same for a text.
 bool CopyUtf8Text(char* field, size_t size, const char* text);
+// An entry's text; empty for no entry.
+std::string EntryText(GtkWidget* entry);
+// Shows text (null: empty) in an entry, made valid UTF-8.
+void SetEntryText(GtkWidget* entry, const char* text);
+// The active text of a text combo; empty for no combo or nothing active.
+std::string ComboActiveText(GtkWidget* combo);
+// Sensitivity of a widget that may not be there.
+void SetSensitive(GtkWidget* w, bool on);
+// Whether a toggle button that may not be there is active.
+bool ToggleActive(GtkWidget* toggle);
+// "clicked" trampoline: handler is a void (*)() passed as the data.
+void OnClicked(GtkButton* button, gpointer handler);
+// A button whose "clicked" runs handler.
+GtkWidget* HandlerButton(const char* caption, void (*handler)());
 
 // ---- repair dialogs and spare changes -------------------------------------------------------------
 
@@ -319,6 +333,10 @@ void hyes_select(GtkWidget* w);
 void hno_select(GtkWidget* w);
 // Frees the names of CMainWindow::LoadArrayCom and the list.
 void FreeArrayCom(GList* names);
+// Sectors in a GB as the forms show capacities.
+inline constexpr double kSectorsPerGB = 2097152.0;
+// Row 0 of a disk information list: name, capacity in GB and location of disk.
+void FillDiskInfoRow(GtkWidget* list, const CDisk& disk, const char* name);
 // The Spare Pool form's information row, selection handler and arrow buttons.
 void ShowDiskInfor(uint32_t id);
 void sparepoolselect(GtkWidget* list);

@@ -235,6 +235,13 @@ void ColumnListBlockSelect(GtkWidget* list, bool block)
         g_signal_handlers_unblock_by_func(selection, reinterpret_cast<gpointer>(OnSelectionChanged), list);
 }
 
+void ColumnListUnselectQuietly(GtkWidget* list)
+{
+    ColumnListBlockSelect(list, true);
+    ColumnListUnselectAll(list);
+    ColumnListBlockSelect(list, false);
+}
+
 namespace {
 const char kSelectionHandlersKey[] = "vtn-selection-handlers";
 

@@ -26,6 +26,8 @@ int ColumnListRows(GtkWidget* list);
 int ColumnListSelectedRow(GtkWidget* list);
 void ColumnListSelectRow(GtkWidget* list, int row);
 void ColumnListUnselectAll(GtkWidget* list);
+// Unselects every row without running the selection handler.
+void ColumnListUnselectQuietly(GtkWidget* list);
 void ColumnListRemove(GtkWidget* list, int row);
 void ColumnListClear(GtkWidget* list);
 

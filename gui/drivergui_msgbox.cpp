@@ -335,3 +335,46 @@ bool RequestFailed(const char* text)
     MessageBox(text, "Error", false);
     return false;
 }
+
+std::string EntryText(GtkWidget* entry)
+{
+    return entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+}
+
+void SetEntryText(GtkWidget* entry, const char* text)
+{
+    gchar* shown = g_utf8_make_valid(text ? text : "", -1);
+    gtk_entry_set_text(GTK_ENTRY(entry), shown);
+    g_free(shown);
+}
+
+std::string ComboActiveText(GtkWidget* combo)
+{
+    gchar* text = combo ? gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo)) : nullptr;
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
+}
+
+void SetSensitive(GtkWidget* w, bool on)
+{
+    if (w)
+        gtk_widget_set_sensitive(w, on);
+}
+
+bool ToggleActive(GtkWidget* toggle)
+{
+    return toggle && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
+}
+
+void OnClicked(GtkButton*, gpointer handler)
+{
+    reinterpret_cast<void (*)()>(handler)();
+}
+
+GtkWidget* HandlerButton(const char* caption, void (*handler)())
+{
+    GtkWidget* button = CreateButton(caption);
+    g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), reinterpret_cast<gpointer>(handler));
+    return button;
+}

@@ -163,18 +163,6 @@ const char* const kDefaultPort = "7402";
 const char* const kDefaultUser = "RAID";
 const char* const kDefaultPassword = "wqx";
 
-std::string EntryText(GtkWidget* entry)
-{
-    return entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
-}
-
-void SetEntryText(GtkWidget* entry, const std::string& text)
-{
-    gchar* shown = g_utf8_make_valid(text.c_str(), -1);
-    gtk_entry_set_text(GTK_ENTRY(entry), shown);
-    g_free(shown);
-}
-
 void Warn(const char* fmt, const std::string& text)
 {
     char message[512];
@@ -392,9 +380,9 @@ void BaseSystem(int mode)
         if (win->pSysList && GetListData(win->pSysList, 2, texts)) {
             NewSys.nRow = ColumnListSelectedRow(win->pSysList);
             CopyText(NewSys.szRowAddress, texts[0].c_str());
-            SetEntryText(NewSys.pAddressEntry, texts[0]);
-            SetEntryText(NewSys.pNameEntry, texts[1]);
-            SetEntryText(NewSys.pPortEntry, texts[2]);
+            SetEntryText(NewSys.pAddressEntry, texts[0].c_str());
+            SetEntryText(NewSys.pNameEntry, texts[1].c_str());
+            SetEntryText(NewSys.pPortEntry, texts[2].c_str());
         }
         gtk_widget_set_sensitive(NewSys.pAddressEntry, FALSE);
     }

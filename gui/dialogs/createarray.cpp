@@ -51,14 +51,6 @@ void SetValue(int row, const char* value)
         ColumnListSetText(w->pParamList, row, 1, value);
 }
 
-std::string ActiveText(GtkWidget* combo)
-{
-    gchar* text = combo ? gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo)) : nullptr;
-    std::string out = text ? text : "";
-    g_free(text);
-    return out;
-}
-
 // A combo of the texts with the wanted one active; a text the list does not hold falls back to the
 // first entry, and kept follows what is active. Nothing is active in an empty list.
 GtkWidget* ComboOf(const std::vector<std::string>& texts, const char* wanted, char* kept, size_t keptSize)
@@ -241,6 +233,14 @@ bool CCreateArray::Stands() const
     return pWizard != nullptr && win != nullptr && handle >= 0 && win->nConnectCount == nConnection;
 }
 
+bool CCreateArray::StandsOrClose()
+{
+    if (Stands())
+        return true;
+    CloseWizard();
+    return false;
+}
+
 void CCreateArray::BaseForm()
 {
     CMainWindow* win = GetMainWindow();
@@ -355,10 +355,8 @@ void CCreateArray::CreateRAIDStep1()
     if (win == nullptr)
         return;
     // A way back within the wizard needs the connection it was opened on.
-    if (bKeepValues && !Stands()) {
-        CloseWizard();
+    if (bKeepValues && !StandsOrClose())
         return;
-    }
     CloseWizard();
     if (!bKeepValues) {
         ResetValues();
@@ -409,7 +407,7 @@ void nameentry(GtkWidget*, void*)
     if (w->pWizard == nullptr || w->pTypeCombo == nullptr || w->pNameEntry == nullptr || w->pParamList == nullptr)
         return;
     ColumnListClear(w->pParamList);
-    const std::string type = ActiveText(w->pTypeCombo);
+    const std::string type = ComboActiveText(w->pTypeCombo);
     w->nRaidCode = static_cast<uint32_t>(GetRAIDTypeValue(type.c_str()));
     if (w->nRaidCode == VTN_RAID1)
         w->nCreateOption = VTN_OPTION_CREATE_ONLY;
@@ -434,12 +432,10 @@ void namechange(GtkWidget* entry, void*)
 
 void CCreateArray::CreateRAIDStep2()
 {
-    if (!Stands()) {
-        CloseWizard();
+    if (!StandsOrClose())
         return;
-    }
     if (pTypeCombo) {
-        const std::string type = ActiveText(pTypeCombo);
+        const std::string type = ComboActiveText(pTypeCombo);
         if (!type.empty())
             CopyText(szRaidType, type.c_str());
         nRaidCode = static_cast<uint32_t>(GetRAIDTypeValue(szRaidType));
@@ -555,7 +551,7 @@ GtkWidget* CCreateArray::CreateRAIDStep2Form()
 void blockentry(GtkWidget* combo, void*)
 {
     if (GetCreateArray()->pWizard && combo)
-        SetValue(2, ActiveText(combo).c_str());
+        SetValue(2, ComboActiveText(combo).c_str());
 }
 
 void raid1create(GtkWidget* radio, void*)
@@ -595,12 +591,10 @@ void raid5nobuild(GtkWidget* radio, void*)
 
 void CCreateArray::CreateRAIDStep3()
 {
-    if (!Stands()) {
-        CloseWizard();
+    if (!StandsOrClose())
         return;
-    }
     if (nRaidCode != VTN_JBOD && pBlockCombo) {
-        const std::string block = ActiveText(pBlockCombo);
+        const std::string block = ComboActiveText(pBlockCombo);
         if (!block.empty())
             CopyText(szBlockSize, block.c_str());
     }

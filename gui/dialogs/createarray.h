@@ -53,6 +53,8 @@ public:
     void CloseWizard();
     // The wizard is open on the connection it was opened on.
     bool Stands() const;
+    // Stands, or closes the wizard and returns false.
+    bool StandsOrClose();
 
     GtkWidget* pWizard;
     GtkWidget* pBackBtn;

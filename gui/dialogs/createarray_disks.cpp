@@ -7,50 +7,19 @@
 #include "createarray.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
+#include "drivergui_repair.h"
 #include "textutil.h"
 #include "xpm_data.h"
 
 namespace {
 
-const char* const kIdKey = "ID";
 const char* const kNameKey = "vtn-disk-name";
 
-constexpr double kSectorsPerGB = 2097152.0;
-
-int ListCount(GtkWidget* list)
-{
-    int n = 0;
-    while (list && gtk_list_box_get_row_at_index(GTK_LIST_BOX(list), n))
-        ++n;
-    return n;
-}
-
-GtkListBoxRow* RowAt(GtkWidget* list, int index)
-{
-    return list ? gtk_list_box_get_row_at_index(GTK_LIST_BOX(list), index) : nullptr;
-}
-
-GtkListBoxRow* Selected(GtkWidget* list)
-{
-    return list ? gtk_list_box_get_selected_row(GTK_LIST_BOX(list)) : nullptr;
-}
-
-uint32_t ItemId(GtkListBoxRow* row)
-{
-    return GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(row), kIdKey));
-}
-
 // The name the item shows; the parameter rows carry the same text.
-std::string ItemName(GtkListBoxRow* row)
+std::string ItemName(GtkWidget* row)
 {
     const char* name = static_cast<const char*>(g_object_get_data(G_OBJECT(row), kNameKey));
     return name ? name : "";
-}
-
-void SelectFirst(GtkWidget* list)
-{
-    if (GtkListBoxRow* row = RowAt(list, 0))
-        gtk_list_box_select_row(GTK_LIST_BOX(list), row);
 }
 
 void UnselectAll(GtkWidget* list)
@@ -60,12 +29,12 @@ void UnselectAll(GtkWidget* list)
 }
 
 // Moves a row to the end of another list; the widget stays the same.
-void MoveRow(GtkWidget* from, GtkWidget* to, GtkListBoxRow* row)
+void MoveRow(GtkWidget* from, GtkWidget* to, GtkWidget* row)
 {
-    gtk_list_box_unselect_row(GTK_LIST_BOX(from), row);
+    gtk_list_box_unselect_row(GTK_LIST_BOX(from), GTK_LIST_BOX_ROW(row));
     g_object_ref(row);
-    gtk_container_remove(GTK_CONTAINER(from), GTK_WIDGET(row));
-    gtk_list_box_insert(GTK_LIST_BOX(to), GTK_WIDGET(row), -1);
+    gtk_container_remove(GTK_CONTAINER(from), row);
+    gtk_list_box_insert(GTK_LIST_BOX(to), row, -1);
     g_object_unref(row);
 }
 
@@ -203,13 +172,10 @@ void CCreateArray::LoadDeviceList(GtkWidget* list)
             continue;
         char name[VTN_DISK_NAME_SIZE];
         disk.GetName(name, sizeof name);
-        GtkWidget* item = InsertXPMItem(name, bootable ? xpm_d_Disk_Boot : xpm_d_Disk, 2);
-        g_object_set_data(G_OBJECT(item), kIdKey, GUINT_TO_POINTER(*id));
+        GtkWidget* item = AppendItem(list, name, bootable ? xpm_d_Disk_Boot : xpm_d_Disk, *id);
         g_object_set_data_full(G_OBJECT(item), kNameKey, g_strdup(name), g_free);
-        gtk_list_box_insert(GTK_LIST_BOX(list), item, -1);
-        gtk_widget_show(item);
     }
-    SelectFirst(list);
+    SelectItem(list, 0);
 }
 
 void diskselect(GtkWidget* list)
@@ -217,7 +183,7 @@ void diskselect(GtkWidget* list)
     CCreateArray* w = GetCreateArray();
     if (w->pWizard == nullptr)
         return;
-    if (GtkListBoxRow* row = Selected(list))
+    if (GtkWidget* row = FirstSelectedItem(list))
         w->ShowDiskInfor(ItemId(row));
 }
 
@@ -227,19 +193,15 @@ void CCreateArray::ShowDiskInfor(unsigned int id)
         return;
     CDisk disk;
     disk = id;
-    char name[VTN_DISK_NAME_SIZE], capacity[64], location[VTN_MODEL_TEXT_SIZE];
+    char name[VTN_DISK_NAME_SIZE];
     disk.GetName(name, sizeof name);
-    FormatText(capacity, sizeof capacity, "%.3f GB", static_cast<double>(disk.GetCapacity()) / kSectorsPerGB);
-    disk.GetLocation(location, sizeof location);
-    ColumnListSetText(pDiskInfo, 0, 0, name);
-    ColumnListSetText(pDiskInfo, 0, 1, capacity);
-    ColumnListSetText(pDiskInfo, 0, 2, location);
+    FillDiskInfoRow(pDiskInfo, disk, name);
 }
 
 int CCreateArray::SelectedIds(uint32_t* ids, int room) const
 {
     int n = 0;
-    for (GtkListBoxRow* row; n < room && (row = RowAt(pSelectedDisks, n)) != nullptr; ++n)
+    for (GtkWidget* row; n < room && (row = ItemAt(pSelectedDisks, n)) != nullptr; ++n)
         ids[n] = ItemId(row);
     return n;
 }
@@ -248,13 +210,11 @@ void CCreateArray::add(GtkWidget*, void*)
 {
     CCreateArray* w = GetCreateArray();
     CMainWindow* win = GetMainWindow();
-    if (!w->Stands()) {
-        w->CloseWizard();
+    if (!w->StandsOrClose())
         return;
-    }
     GtkWidget* avail = w->pAvailDisks;
     GtkWidget* chosen = w->pSelectedDisks;
-    if (GtkListBoxRow* row = Selected(avail)) {
+    if (GtkWidget* row = FirstSelectedItem(avail)) {
         const uint32_t id = ItemId(row);
         // The disk as it is now: bootable bit, capacity, controller.
         CDisk disk;
@@ -292,7 +252,7 @@ void CCreateArray::add(GtkWidget*, void*)
         const std::string name = ItemName(row);
         MoveRow(avail, chosen, row);
         gtk_widget_set_sensitive(w->pRemoveArrow, TRUE);
-        SelectFirst(avail);
+        SelectItem(avail, 0);
         if (w->nDiskRowEnd == w->nDiskRowFirst) {
             if (static_cast<int>(w->nDiskRowFirst) < ColumnListRows(w->pParamList))
                 ColumnListSetText(w->pParamList, static_cast<int>(w->nDiskRowFirst), 1, name.c_str());
@@ -304,26 +264,24 @@ void CCreateArray::add(GtkWidget*, void*)
     }
     const uint32_t most = win->SupportPara.GetRAIDMaxCount(static_cast<int>(w->nRaidCode));
     const int limit = most < VTN_MODEL_MEMBER_SLOTS ? static_cast<int>(most) : VTN_MODEL_MEMBER_SLOTS;
-    if (ListCount(avail) == 0 || ListCount(chosen) >= limit) {
+    if (ItemCount(avail) == 0 || ItemCount(chosen) >= limit) {
         gtk_widget_set_sensitive(w->pAddArrow, FALSE);
-        SelectFirst(chosen);
+        SelectItem(chosen, 0);
     }
 }
 
 void CCreateArray::remove(GtkWidget*, void*)
 {
     CCreateArray* w = GetCreateArray();
-    if (!w->Stands()) {
-        w->CloseWizard();
+    if (!w->StandsOrClose())
         return;
-    }
     GtkWidget* avail = w->pAvailDisks;
     GtkWidget* chosen = w->pSelectedDisks;
-    if (GtkListBoxRow* row = Selected(chosen)) {
+    if (GtkWidget* row = FirstSelectedItem(chosen)) {
         const std::string name = ItemName(row);
         MoveRow(chosen, avail, row);
         gtk_widget_set_sensitive(w->pAddArrow, TRUE);
-        SelectFirst(chosen);
+        SelectItem(chosen, 0);
         if (w->nDiskRowEnd > w->nDiskRowFirst) {
             if (w->nDiskRowEnd - 1 != w->nDiskRowFirst) {
                 w->SwapListData(name.c_str());
@@ -335,9 +293,9 @@ void CCreateArray::remove(GtkWidget*, void*)
             }
         }
     }
-    if (ListCount(chosen) == 0) {
+    if (ItemCount(chosen) == 0) {
         gtk_widget_set_sensitive(w->pRemoveArrow, FALSE);
-        SelectFirst(avail);
+        SelectItem(avail, 0);
     }
 }
 
@@ -376,10 +334,8 @@ void CCreateArray::Step3Back(GtkWidget*)
 void CCreateArray::CreateRAIDFinish()
 {
     CMainWindow* win = GetMainWindow();
-    if (!Stands()) {
-        CloseWizard();
+    if (!StandsOrClose())
         return;
-    }
     uint32_t ids[VTN_MODEL_MEMBER_SLOTS];
     const int n = SelectedIds(ids, VTN_MODEL_MEMBER_SLOTS);
     if (const char* refusal = FinishRefusal(nRaidCode, n)) {
@@ -393,10 +349,8 @@ void CCreateArray::CreateRAIDFinish()
     if (MessageBox(question, "Warning", true) != 1)
         return;
     // The connection may have broken while the question was open; its logout closed the wizard.
-    if (!Stands()) {
-        CloseWizard();
+    if (!StandsOrClose())
         return;
-    }
 
     CDiskArray array;
     array.SetBlockSize(static_cast<int>(nBlockCode));

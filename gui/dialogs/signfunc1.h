@@ -63,6 +63,8 @@ extern _SYS_CONFIG SysConfig;
 
 // A port as typed: a decimal number 1..65535, nothing else.
 bool PortNumber(const char* text, uint16_t* port);
+// PortNumber, or false after a box titled title that names the text.
+bool PortAccepted(const char* text, uint16_t* port, const char* title);
 
 // ---- icon legend, About and help -----------------------------------------------------------------
 

@@ -23,13 +23,8 @@ bool SysConfigOK(_CS_ALTERABLE_SERVER_PARAM* param, uint16_t openedServer, uint1
                                   gtk_entry_get_text(GTK_ENTRY(SysConfig.pEventPortEntry))};
     uint16_t ports[2] = {};
     for (int i = 0; i < 2; ++i)
-        if (!PortNumber(texts[i].c_str(), &ports[i])) {
-            char text[256];
-            FormatText(text, sizeof text, "'%s' is not a valid port.\nA port is a number from 1 to 65535.",
-                       texts[i].c_str());
-            MessageBox(text, "Error", false);
+        if (!PortAccepted(texts[i].c_str(), &ports[i], "Error"))
             return false;
-        }
     if (ports[0] == ports[1]) {
         MessageBox("System Port can't be the same as Event Port.", "Error", false);
         return false;

@@ -20,25 +20,6 @@ constexpr int kMaxRecipients = 10000;
 // The server keeps 63 bytes of every text.
 constexpr int kMailTextChars = 63;
 
-const char* const kBadPort = "'%s' is not a valid port.\nA port is a number from 1 to 65535.";
-
-std::string Text(GtkWidget* entry)
-{
-    return entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
-}
-
-void SetText(GtkWidget* entry, const char* text)
-{
-    gchar* shown = g_utf8_make_valid(text ? text : "", -1);
-    gtk_entry_set_text(GTK_ENTRY(entry), shown);
-    g_free(shown);
-}
-
-bool Checked(GtkWidget* check)
-{
-    return check && gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(check));
-}
-
 // Characters no mail header may carry; blanks as well where blanks is set.
 bool HasUnsafeChar(const char* text, bool blanks)
 {
@@ -105,6 +86,17 @@ bool PortNumber(const char* text, uint16_t* port)
     return text && *text && PortFromText(text, port);
 }
 
+bool PortAccepted(const char* text, uint16_t* port, const char* title)
+{
+    if (PortNumber(text, port))
+        return true;
+    char message[256];
+    FormatText(message, sizeof message, "'%s' is not a valid port.\nA port is a number from 1 to 65535.",
+               text ? text : "");
+    MessageBox(message, title, false);
+    return false;
+}
+
 // ---- SMTP settings -----------------------------------------------------------------------------
 
 void SMTPServerSet()
@@ -144,15 +136,15 @@ void LoadSMTPSet()
         info.host[sizeof info.host - 1] = 0;
         info.sender[sizeof info.sender - 1] = 0;
         if (SMTPSet.pServerEntry)
-            SetText(SMTPSet.pServerEntry, info.host);
+            SetEntryText(SMTPSet.pServerEntry, info.host);
         if (SMTPSet.pFromEntry)
-            SetText(SMTPSet.pFromEntry, info.sender);
+            SetEntryText(SMTPSet.pFromEntry, info.sender);
         if (SMTPSet.pPortEntry)
-            SetText(SMTPSet.pPortEntry, std::to_string(info.port).c_str());
+            SetEntryText(SMTPSet.pPortEntry, std::to_string(info.port).c_str());
         SMTPSet.Info = info;
     } else if (st == VTN_FILE_MISSING) {
         if (SMTPSet.pPortEntry)
-            SetText(SMTPSet.pPortEntry, "25");
+            SetEntryText(SMTPSet.pPortEntry, "25");
     } else if (handle >= 0) {
         MessageBox("Failed to get SMTP server setting.", "Error", false);
     }
@@ -160,21 +152,17 @@ void LoadSMTPSet()
 
 bool SMTPSetOK(GtkWidget*)
 {
-    const std::string port = Text(SMTPSet.pPortEntry);
+    const std::string port = EntryText(SMTPSet.pPortEntry);
     uint16_t portValue = 0;
-    if (!PortNumber(port.c_str(), &portValue)) {
-        char text[256];
-        FormatText(text, sizeof text, kBadPort, port.c_str());
-        MessageBox(text, "Error", false);
+    if (!PortAccepted(port.c_str(), &portValue, "Error"))
         return false;
-    }
     // The server would refuse to mail with such a sender.
-    if (HasUnsafeChar(Text(SMTPSet.pFromEntry).c_str(), true)) {
+    if (HasUnsafeChar(EntryText(SMTPSet.pFromEntry).c_str(), true)) {
         MessageBox("Please enter a valid address of the sender!", "Warning", false);
         return false;
     }
     _VTN_SMTP_SERVER_INFO r{};
-    r.flags = Checked(SMTPSet.pEnableCheck) ? 0 : VTN_SMTP_NOTIFY_OFF;
+    r.flags = ToggleActive(SMTPSet.pEnableCheck) ? 0 : VTN_SMTP_NOTIFY_OFF;
     CopyEntryText(r.host, sizeof r.host, SMTPSet.pServerEntry);
     CopyEntryText(r.sender, sizeof r.sender, SMTPSet.pFromEntry);
     r.port = portValue;
@@ -245,6 +233,14 @@ void ReceiverSelect(GtkWidget* list, int row, int, GdkEventButton*, void*)
             return;
         }
     }
+    // The recipient is gone from the server (or the list could not be read): nothing to act on.
+    memset(&Recipient.Selected, 0, sizeof Recipient.Selected);
+    if (handle < 0)
+        return;  // no connection to check against: the row stays as chosen, the handlers do nothing
+    if (RecipientList() == list)
+        ColumnListUnselectQuietly(list);
+    if (CMainWindow* win = GetMainWindow())
+        win->FreshEventNotiTool();
 }
 
 bool IsRepeatAddress(const char* text)
@@ -320,8 +316,8 @@ void BaseRecipient(int mode)
 
     if (mode == 1) {
         const _VTN_MAIL_RECIPIENT_INFO& r = Recipient.Selected;
-        SetText(Recipient.pAddressEntry, r.address);
-        SetText(Recipient.pNameEntry, r.name);
+        SetEntryText(Recipient.pAddressEntry, r.address);
+        SetEntryText(Recipient.pNameEntry, r.name);
         gtk_widget_set_sensitive(Recipient.pAddressEntry, FALSE);
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Recipient.pInfoCheck), (r.flags & VTN_MAIL_INFO) != 0);
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Recipient.pWarningCheck), (r.flags & VTN_MAIL_WARNING) != 0);
@@ -335,9 +331,9 @@ namespace {
 
 uint8_t CheckedLevels()
 {
-    return static_cast<uint8_t>((Checked(Recipient.pInfoCheck) ? VTN_MAIL_INFO : 0) |
-                                (Checked(Recipient.pWarningCheck) ? VTN_MAIL_WARNING : 0) |
-                                (Checked(Recipient.pErrorCheck) ? VTN_MAIL_ERROR : 0));
+    return static_cast<uint8_t>((ToggleActive(Recipient.pInfoCheck) ? VTN_MAIL_INFO : 0) |
+                                (ToggleActive(Recipient.pWarningCheck) ? VTN_MAIL_WARNING : 0) |
+                                (ToggleActive(Recipient.pErrorCheck) ? VTN_MAIL_ERROR : 0));
 }
 
 // The name check both dialogs make; a "Warning" and false when it fails.
@@ -358,7 +354,7 @@ bool NameAccepted(const std::string& name)
 
 bool AddRecipientOK(GtkWidget*)
 {
-    const std::string address = Text(Recipient.pAddressEntry);
+    const std::string address = EntryText(Recipient.pAddressEntry);
     if (address.empty() || InvalidAddress(address.c_str())) {
         MessageBox("Please enter a valid address of the recipient!", "Warning", false);
         return false;
@@ -367,7 +363,7 @@ bool AddRecipientOK(GtkWidget*)
         MessageBox("This E-mail has been added.", "Warning", false);
         return false;
     }
-    if (!NameAccepted(Text(Recipient.pNameEntry)))
+    if (!NameAccepted(EntryText(Recipient.pNameEntry)))
         return false;
     _VTN_MAIL_RECIPIENT_INFO r{};
     CopyEntryText(r.address, sizeof r.address, Recipient.pAddressEntry);
@@ -381,7 +377,7 @@ bool AddRecipientOK(GtkWidget*)
 
 bool ModRecipientOK(GtkWidget*)
 {
-    if (!NameAccepted(Text(Recipient.pNameEntry)))
+    if (!NameAccepted(EntryText(Recipient.pNameEntry)))
         return false;
     _VTN_MAIL_RECIPIENT_INFO r = Recipient.Selected;
     CopyEntryText(r.name, sizeof r.name, Recipient.pNameEntry);

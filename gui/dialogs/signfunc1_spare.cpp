@@ -105,11 +105,16 @@ void ShowDiskInfor(uint32_t id)
     ColumnListAppend(list, blank);
     CDisk disk;
     disk = id;
+    FillDiskInfoRow(list, disk, NameOf(disk).c_str());
+}
+
+void FillDiskInfoRow(GtkWidget* list, const CDisk& disk, const char* name)
+{
     char where[VTN_MODEL_TEXT_SIZE];
     disk.GetLocation(where, sizeof where);
     char capacity[64];
-    FormatText(capacity, sizeof capacity, "%.3f GB", static_cast<double>(disk.GetCapacity()) / 2097152.0);
-    ColumnListSetText(list, 0, 0, NameOf(disk).c_str());
+    FormatText(capacity, sizeof capacity, "%.3f GB", static_cast<double>(disk.GetCapacity()) / kSectorsPerGB);
+    ColumnListSetText(list, 0, 0, name);
     ColumnListSetText(list, 0, 1, capacity);
     ColumnListSetText(list, 0, 2, where);
 }

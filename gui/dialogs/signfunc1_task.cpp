@@ -144,33 +144,6 @@ _TIME_RECORD ServerNow()
 
 // ---- texts -----------------------------------------------------------------------------------------
 
-std::string ActiveText(GtkWidget* combo)
-{
-    gchar* text = combo ? gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combo)) : nullptr;
-    std::string out = text ? text : "";
-    g_free(text);
-    return out;
-}
-
-void SetActiveText(GtkWidget* combo, const char* text, int count)
-{
-    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
-    for (int i = 0; i < count; ++i) {
-        GtkTreeIter it;
-        if (!gtk_tree_model_iter_nth_child(model, &it, nullptr, i))
-            break;
-        gchar* item = nullptr;
-        gtk_tree_model_get(model, &it, 0, &item, -1);
-        const bool same = item && strcmp(item, text) == 0;
-        g_free(item);
-        if (same) {
-            gtk_combo_box_set_active(GTK_COMBO_BOX(combo), i);
-            return;
-        }
-    }
-    gtk_combo_box_set_active(GTK_COMBO_BOX(combo), -1);
-}
-
 // What the task name entry shows for a name field: valid UTF-8, at most the entry's characters.
 std::string ShownName(const char* field, size_t size)
 {
@@ -202,13 +175,6 @@ void SetLabel(GtkWidget* label, const char* fmt, const char* text)
     FormatText(buf, sizeof buf, fmt, text);
     gchar* shown = g_utf8_make_valid(buf, -1);
     gtk_label_set_text(GTK_LABEL(label), shown);
-    g_free(shown);
-}
-
-void SetEntry(GtkWidget* entry, const char* text)
-{
-    gchar* shown = g_utf8_make_valid(text, -1);
-    gtk_entry_set_text(GTK_ENTRY(entry), shown);
     g_free(shown);
 }
 
@@ -263,17 +229,6 @@ GtkWidget* Button(GtkWidget* row, const char* caption, void (*handler)(GtkWidget
     return button;
 }
 
-void SetSensitive(GtkWidget* w, bool on)
-{
-    if (w)
-        gtk_widget_set_sensitive(w, on);
-}
-
-bool Active(GtkWidget* toggle)
-{
-    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
-}
-
 // Radio handlers run for the radio that became active (GTK emits "toggled" for the one left too).
 template <void (*Handler)(GtkWidget*)>
 void OnRadio(GtkToggleButton* radio, gpointer)
@@ -293,11 +248,6 @@ void ForgetListWidgets(GtkWidget*, gpointer)
 {
     TaskSch.pTaskList = TaskSch.pDetailsBtn = nullptr;
     TaskSch.bKeptValid = 0;
-}
-
-void OnClicked(GtkButton*, gpointer handler)
-{
-    reinterpret_cast<void (*)()>(handler)();
 }
 
 bool HasSelectedTask()
@@ -632,9 +582,7 @@ void TaskSelect(GtkWidget*, int, int, GdkEventButton*, void*)
     } else {
         TaskSch.bKeptValid = 0;
         if (row >= 0) {
-            ColumnListBlockSelect(list, true);
-            ColumnListUnselectAll(list);
-            ColumnListBlockSelect(list, false);
+            ColumnListUnselectQuietly(list);
         }
     }
     FreshTaskClist();
@@ -700,7 +648,7 @@ GtkWidget* BuildTaskWizard2(bool isNew)
     SetLabel(TaskSch.pTypeLabel, "Task Type: %s", type);
     if (isNew)
         FormatText(TaskSch.szTaskName, sizeof TaskSch.szTaskName, "%s %s", type, TaskSch.szArrayName);
-    SetEntry(TaskSch.pTaskNameEntry, TaskSch.szTaskName);
+    SetEntryText(TaskSch.pTaskNameEntry, TaskSch.szTaskName);
     ConnectPage2Handlers();
     return window;
 }
@@ -797,7 +745,7 @@ void everytype(GtkWidget* unit, GtkWidget*)
 {
     if (unit == nullptr || TaskSch.pWeekRow == nullptr || TaskSch.pMonthDayRow == nullptr)
         return;
-    const std::string text = ActiveText(unit);
+    const std::string text = ComboActiveText(unit);
     if (text == kUnits[0]) {
         gtk_widget_hide(TaskSch.pWeekRow);
         gtk_widget_hide(TaskSch.pMonthDayRow);
@@ -882,19 +830,18 @@ void SetTaskData()
             TaskSch.nDuration = 1;
         }
         if (t.kind & VTN_TASK_DAYS) {
-            SetActiveText(TaskSch.pUnitCombo, kUnits[0], 3);
+            gtk_combo_box_set_active(GTK_COMBO_BOX(TaskSch.pUnitCombo), 0);  // kUnits order
             SetSpin(TaskSch.pInterval, t.schedule.days);
         }
         if (t.kind & VTN_TASK_WEEKS) {
-            SetActiveText(TaskSch.pUnitCombo, kUnits[1], 3);
-            char day[VTN_WEEKDAY_TEXT_SIZE];
-            int n = t.schedule.period.day;
-            WeekToint(day, &n, false, sizeof day);
-            SetActiveText(TaskSch.pWeekCombo, day, 7);
+            gtk_combo_box_set_active(GTK_COMBO_BOX(TaskSch.pUnitCombo), 1);
+            // kWeekdays order; a day out of range leaves nothing active.
+            const int day = t.schedule.period.day;
+            gtk_combo_box_set_active(GTK_COMBO_BOX(TaskSch.pWeekCombo), day <= 6 ? day : -1);
             SetSpin(TaskSch.pInterval, t.schedule.period.every);
         }
         if (t.kind & VTN_TASK_MONTHS) {
-            SetActiveText(TaskSch.pUnitCombo, kUnits[2], 3);
+            gtk_combo_box_set_active(GTK_COMBO_BOX(TaskSch.pUnitCombo), 2);
             SetSpin(TaskSch.pMonthDay, t.schedule.period.day);
             SetSpin(TaskSch.pInterval, t.schedule.period.every);
         }
@@ -938,7 +885,7 @@ bool GetTaskData(_VTN_TASK_INFO* task, bool isNew)
             }
             ReadFields(TaskSch.pEndDate, 3, kYear, &task->end, kept.end, &changed);
         }
-        const std::string unit = ActiveText(TaskSch.pUnitCombo);
+        const std::string unit = ComboActiveText(TaskSch.pUnitCombo);
         const int n = SpinValue(TaskSch.pInterval);
         if (unit == kUnits[0]) {
             task->schedule.days = static_cast<uint16_t>(n);
@@ -947,7 +894,7 @@ bool GetTaskData(_VTN_TASK_INFO* task, bool isNew)
         } else if (unit == kUnits[1] || unit == kUnits[2]) {
             int day = kept.schedule.period.day;
             if (unit == kUnits[1]) {
-                std::string name = ActiveText(TaskSch.pWeekCombo);
+                std::string name = ComboActiveText(TaskSch.pWeekCombo);
                 WeekToint(name.data(), &day, true, name.size() + 1);
                 frequency = VTN_TASK_WEEKS;
             } else {
@@ -967,7 +914,7 @@ bool GetTaskData(_VTN_TASK_INFO* task, bool isNew)
     if (frequency && !(kept.kind & frequency))
         changed = true;
 
-    const bool enabled = Active(TaskSch.pEnableCheck);
+    const bool enabled = ToggleActive(TaskSch.pEnableCheck);
     if (enabled)
         task->kind |= VTN_TASK_ENABLED;
     if (enabled != ((kept.kind & VTN_TASK_ENABLED) != 0))

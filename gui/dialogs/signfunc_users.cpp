@@ -62,15 +62,13 @@ const char** UserIcon(const _VTN_USER_INFO& u)
     return IsCurrentUser(u) ? xpm_d_currstand : xpm_d_standalone;
 }
 
-void SetSensitive(GtkWidget* w, bool on)
+// The new password and its confirmation are the same; otherwise the box says they differ.
+bool PasswordsMatch(GtkWidget* password, GtkWidget* confirm)
 {
-    if (w)
-        gtk_widget_set_sensitive(w, on);
-}
-
-std::string Text(GtkWidget* entry)
-{
-    return entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+    if (EntryText(password) == EntryText(confirm))
+        return true;
+    MessageBox(kPasswordsDiffer, "Error", false);
+    return false;
 }
 
 void ShowNamed(const char* fmt, const char* name, const char* title)
@@ -86,18 +84,6 @@ std::string SelectedName()
     GtkWidget* list = UserMan.pUserList;
     const int row = list ? ColumnListSelectedRow(list) : -1;
     return row < 0 ? "" : ColumnListText(list, row, 0);
-}
-
-void OnClicked(GtkButton*, gpointer handler)
-{
-    reinterpret_cast<void (*)()>(handler)();
-}
-
-GtkWidget* HandlerButton(const char* caption, void (*handler)())
-{
-    GtkWidget* button = CreateButton(caption);
-    g_signal_connect(button, "clicked", G_CALLBACK(OnClicked), reinterpret_cast<gpointer>(handler));
-    return button;
 }
 
 // A dialog's widgets are not used once it is gone, however it went.
@@ -234,9 +220,7 @@ void usernameselection(GtkWidget*, int, int, GdkEventButton*, void*)
         // Nothing selected, or the user is gone from the server: nothing to act on.
         memset(&UserMan.SelUser, 0, sizeof UserMan.SelUser);
         if (row >= 0) {
-            ColumnListBlockSelect(list, true);
-            ColumnListUnselectAll(list);
-            ColumnListBlockSelect(list, false);
+            ColumnListUnselectQuietly(list);
         }
         for (GtkWidget* b : {UserMan.pUserDeleteBtn, UserMan.pUserPasswordBtn, UserMan.pUserPrivilegeBtn})
             SetSensitive(b, false);
@@ -278,7 +262,7 @@ void AddNewUser()
 
 bool AddUserOK(GtkWidget*)
 {
-    const std::string name = Text(AddUser.pNewNameEntry);
+    const std::string name = EntryText(AddUser.pNewNameEntry);
     if (name.empty()) {
         MessageBox("Please input user's name.", "Warning", false);
         return false;
@@ -287,10 +271,8 @@ bool AddUserOK(GtkWidget*)
         MessageBox(kBadUserName, "Warning", false);
         return false;
     }
-    if (Text(AddUser.pNewPassEntry) != Text(AddUser.pNewConfirmEntry)) {
-        MessageBox(kPasswordsDiffer, "Error", false);
+    if (!PasswordsMatch(AddUser.pNewPassEntry, AddUser.pNewConfirmEntry))
         return false;
-    }
     // One request adds the user with its password and rights: the file never holds it without them.
     _VTN_USER_INFO r{};
     CopyEntryText(r.name, sizeof r.name, AddUser.pNewNameEntry);
@@ -495,7 +477,7 @@ namespace {
 // logged-in user (so the next change asks for it as the old one).
 bool SendPassword(_VTN_USER_INFO* r)
 {
-    const std::string password = Text(SetPass.pNewEntry);
+    const std::string password = EntryText(SetPass.pNewEntry);
     CopyEntryText(r->password, sizeof r->password, SetPass.pNewEntry);
     const int st = cs_vtn_set_user(handle, r, VTN_USER_SET_PASSWORD);
     memset(r->password, 0, sizeof r->password);
@@ -514,24 +496,20 @@ bool SetCurrPassOK(GtkWidget*)
     CMainWindow* win = GetMainWindow();
     if (win == nullptr)
         return true;
-    if (Text(SetPass.pOldEntry) != NewSys.szPassword) {
+    if (EntryText(SetPass.pOldEntry) != NewSys.szPassword) {
         MessageBox("Old password is wrong.", "Error", false);
         return false;
     }
-    if (Text(SetPass.pNewEntry) != Text(SetPass.pConfirmEntry)) {
-        MessageBox(kPasswordsDiffer, "Error", false);
+    if (!PasswordsMatch(SetPass.pNewEntry, SetPass.pConfirmEntry))
         return false;
-    }
     _VTN_USER_INFO r = win->UserInfo;
     return SendPassword(&r);
 }
 
 bool SetUserPassOK(GtkWidget*)
 {
-    if (Text(SetPass.pNewEntry) != Text(SetPass.pConfirmEntry)) {
-        MessageBox(kPasswordsDiffer, "Error", false);
+    if (!PasswordsMatch(SetPass.pNewEntry, SetPass.pConfirmEntry))
         return false;
-    }
     _VTN_USER_INFO r = UserMan.SelUser;
     CopyText(r.name, SelectedName().c_str());
     return SendPassword(&r);

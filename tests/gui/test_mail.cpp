@@ -400,6 +400,57 @@ TEST_F(MailDialogs, RecipientsAddedModifiedDeletedAndMailed)
     LogOut();
 }
 
+// A row whose recipient went from the server behind the GUI's back: clicking it leaves nothing
+// selected, so Modify, Delete and Test cannot act on the recipient selected before.
+TEST_F(MailDialogs, ClickedRowOfARecipientGoneLeavesNothingToActOn)
+{
+    StartLoggedIn();
+    Run(SMTPServerSet, {{kSetting, "OK", Smtp(true, "raid@example.com", "127.0.0.1", std::to_string(sinkPort_))},
+                        {"Confirmation", "OK"}});
+    for (const char* who : {"alice", "bob"}) {
+        _VTN_MAIL_RECIPIENT_INFO r{};
+        CopyText(r.address, (std::string(who) + "@example.com").c_str());
+        CopyText(r.name, who);
+        r.flags = VTN_MAIL_ERROR;
+        ASSERT_EQ(cs_vtn_set_mail_recipients(handle, &r, VTN_RECIPIENT_ADD), 0);
+    }
+    LoadReceiver();
+    ASSERT_EQ(Rows().size(), 2u);
+    SelectRow(0);
+    ASSERT_STREQ(Recipient.Selected.address, "alice@example.com");
+    ASSERT_EQ(Tools(), (std::vector<bool>{true, true, true}));
+
+    _VTN_MAIL_RECIPIENT_INFO bob{};
+    CopyText(bob.address, "bob@example.com");
+    ASSERT_EQ(cs_vtn_set_mail_recipients(handle, &bob, VTN_RECIPIENT_DELETE), 0);
+    SelectRow(1);
+    EXPECT_EQ(ColumnListSelectedRow(GetMainWindow()->pRecipientList), -1);
+    EXPECT_STREQ(Recipient.Selected.address, "");
+    EXPECT_EQ(Tools(), (std::vector<bool>{false, false, false}));
+
+    // No dialog or box may open (one that does is a failure and is closed), and nothing is sent.
+    const guint closer = g_timeout_add(20, [](gpointer) -> gboolean {
+        if (GtkWidget* grab = gtk_grab_get_current()) {
+            GtkWidget* top = gtk_widget_get_toplevel(grab);
+            const char* title = GTK_IS_WINDOW(top) ? gtk_window_get_title(GTK_WINDOW(top)) : nullptr;
+            ADD_FAILURE() << "opened: " << (title ? title : "?");
+            gtk_widget_destroy(top);
+        }
+        return G_SOURCE_CONTINUE;
+    }, nullptr);
+    ModRecipient();
+    DelRecipient();
+    TestRecipient();
+    g_source_remove(closer);
+    _VTN_MAIL_RECIPIENT_INFO got{};
+    ASSERT_EQ(cs_vtn_enum_mail_recipient(handle, &got, 0), 0);
+    EXPECT_STREQ(got.address, "alice@example.com");
+    EXPECT_STREQ(got.name, "alice");
+    EXPECT_NE(cs_vtn_enum_mail_recipient(handle, &got, 1), 0);
+    EXPECT_TRUE(MailsWith("This is a test mail.").empty());
+    LogOut();
+}
+
 TEST_F(MailDialogs, WithoutTheMailRightEveryRequestIsAnError)
 {
     StartLoggedIn("nomail", 0xFFFFFFFFu & ~0x200000u);
