@@ -235,21 +235,14 @@ void ReloadSystems(GtkWidget* list)
         }
 }
 
-// The dialog's widgets are no longer NewSys's.
-void ForgetDialog(GtkWidget* dialog)
+// "destroy" of a system dialog, whoever destroys it: its widgets are no longer NewSys's.
+void ForgetDialog(GtkWidget* dialog, gpointer)
 {
     if (dialog && NewSys.pDialog == dialog) {
         NewSys.pDialog = nullptr;
         NewSys.pAddressEntry = NewSys.pNameEntry = NewSys.pPortEntry = nullptr;
         NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
     }
-}
-
-void DestroyDialog(GtkWidget* dialog)
-{
-    ForgetDialog(dialog);
-    if (dialog)
-        gtk_widget_destroy(dialog);
 }
 
 // Logout without its question: disconnected, every row "Disconnected", nobody logged in.
@@ -402,20 +395,10 @@ void BaseSystem(int mode)
     if (login)
         gtk_widget_grab_focus(NewSys.pPasswordEntry);
 
-    GtkWidget* alive = window;
-    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-    _DIALOG_DATA rec{};
-    while (DialogWait(window, &rec) == 1 && alive && GetMainWindow() == win) {
-        const bool done = mode == 0 ? newsystemOK() : mode == 1 ? modsystemOK(window) : logsystemOK(window);
-        if (done || !alive)
-            break;
-    }
-    if (alive) {
-        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-        DestroyDialog(window);
-    } else {
-        ForgetDialog(window);
-    }
+    g_signal_connect(window, "destroy", G_CALLBACK(ForgetDialog), nullptr);
+    RunDialog(window, [window, mode] {
+        return mode == 0 ? newsystemOK() : mode == 1 ? modsystemOK(window) : logsystemOK(window);
+    });
 }
 
 bool newsystemOK()
@@ -536,7 +519,8 @@ bool logsystemOK(GtkWidget* dialog)
     }
     if (!stands())
         return true;
-    DestroyDialog(dialog);
+    if (dialog)
+        gtk_widget_destroy(dialog);  // ForgetDialog lets NewSys go of it
 
     LoadLog();
     if (!stands())

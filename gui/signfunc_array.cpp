@@ -201,26 +201,27 @@ void RenameArray()
     std::string text = std::string(sentence) + "  ";
 
     GtkWidget* window = NewRenameWindow(win->SupportPara.GetRAIDNameLength());
-    GtkWidget* alive = window;
-    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-    _DIALOG_DATA answer{};
-    for (;;) {
+    // Only OK (oksele) renames; a name that is taken or not valid asks again.
+    auto askAgain = [] {
         oksele = selected = 0;
-        DialogWait(window, &answer);
-        if (alive == nullptr || !oksele)
-            break;
+        return false;
+    };
+    askAgain();
+    RunDialog(window, [&] {
+        if (!oksele)
+            return true;
         char name[VTN_DISK_NAME_SIZE];
         EntryText(RenDia.pNameEntry, name, sizeof name);
         TrimSpace(name);
         if (name[0] == '\0')
-            break;
+            return true;
         if (GetSameRAIDName(name) && strcmp(name, oldName) != 0) {
             MessageBox("The Name had been used, please input other name.", "Warning", false);
-            continue;
+            return askAgain();
         }
         if (GetInvalName(name)) {
             MessageBox("Array name can only contain\n '-','_',letters and numbers.", "Warning", false);
-            continue;
+            return askAgain();
         }
         const int result = array.SetName(name, true);
         win->FreshTree();
@@ -231,12 +232,8 @@ void RenameArray()
         } else {
             MessageBox("Failed to rename the array!", "Error", false);
         }
-        break;
-    }
-    if (alive) {
-        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-        gtk_widget_destroy(window);
-    }
+        return true;
+    });
     RenDia = {};
 }
 
