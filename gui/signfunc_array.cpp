@@ -48,20 +48,6 @@ void RebuildTrees()
         win->FreshTree();
 }
 
-// The entry's text cut to size bytes (terminator included) at a character boundary.
-void EntryText(GtkWidget* entry, char* out, size_t size)
-{
-    const char* text = gtk_entry_get_text(GTK_ENTRY(entry));
-    size_t n = strlen(text);
-    if (n >= size) {
-        n = size - 1;
-        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-            --n;
-    }
-    memcpy(out, text, n);
-    out[n] = '\0';
-}
-
 void OnRenameOk(GtkButton* button, gpointer)
 {
     ok_select(GTK_WIDGET(button));
@@ -211,7 +197,7 @@ void RenameArray()
         if (!oksele)
             return true;
         char name[VTN_DISK_NAME_SIZE];
-        EntryText(RenDia.pNameEntry, name, sizeof name);
+        CopyEntryText(name, sizeof name, RenDia.pNameEntry);
         TrimSpace(name);
         if (name[0] == '\0')
             return true;
