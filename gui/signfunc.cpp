@@ -31,7 +31,8 @@ int ReadUntil(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd
     while ((c = fgetc(file)) != EOF && c != stop && !(stopAtLineEnd && c == '\n'))
         if (n + 1 < size)
             field[n++] = static_cast<char>(c);
-    field[n] = 0;
+    if (size > 0)
+        field[n] = 0;
     return c;
 }
 
@@ -622,19 +623,6 @@ struct SLogLine {
     std::string time, text;
 };
 
-// Reads characters up to stop or a line end into field (cut to size); the character that ended it.
-int ReadLogField(FILE* file, char* field, size_t size, int stop)
-{
-    size_t n = 0;
-    int c;
-    while ((c = fgetc(file)) != EOF && c != stop && c != '\n')
-        if (n + 1 < size)
-            field[n++] = static_cast<char>(c);
-    if (size > 0)
-        field[n] = 0;
-    return c;
-}
-
 void WriteField(FILE* file, const char* text)
 {
     for (const char* p = text ? text : ""; *p; ++p)
@@ -696,8 +684,8 @@ int LoadLogFile(FILE* file, char* severity, char* time, size_t timeSize, char* t
     const int tab = s == '\n' ? '\n' : fgetc(file);
     if (tab == '\n' || tab == EOF)
         return 1;
-    if (ReadLogField(file, time, timeSize, '\t') == '\t')
-        ReadLogField(file, text, textSize, EOF);
+    if (ReadUntil(file, time, timeSize, '\t', true) == '\t')
+        ReadUntil(file, text, textSize, EOF, true);
     return 1;
 }
 
