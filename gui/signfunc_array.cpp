@@ -101,10 +101,8 @@ void ReScan()
 {
     const char* text = "Rescan Failed!";
     if (cs_vtn_rescan_devices(handle) == 0) {
-        if (CMainWindow* win = GetMainWindow()) {
-            win->FreshTree();
-            CMainWindow::FocusWindow(nullptr, nullptr);
-        }
+        if (CMainWindow* win = GetMainWindow())
+            win->FreshTree();  // ends with FocusWindow
         text = "Rescan Succeeded!";
     }
     _VTN_LOG_EVENT event{};
