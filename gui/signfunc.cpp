@@ -183,24 +183,6 @@ void Warn(const char* fmt, const std::string& text)
     MessageBox(message, "Warning", false);
 }
 
-// A label and an entry of at most maxChars characters in row of the grid.
-GtkWidget* AddEntryRow(GtkWidget* grid, int row, const char* label, int maxChars, bool shown)
-{
-    GtkWidget* caption = gtk_label_new(label);
-    gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
-    GtkWidget* entry = gtk_entry_new();
-    gtk_entry_set_max_length(GTK_ENTRY(entry), maxChars);
-    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-    gtk_widget_set_hexpand(entry, TRUE);
-    gtk_grid_attach(GTK_GRID(grid), caption, 0, row, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), entry, 1, row, 1, 1);
-    if (!shown) {
-        gtk_widget_set_no_show_all(caption, TRUE);
-        gtk_widget_set_no_show_all(entry, TRUE);
-    }
-    return entry;
-}
-
 // The address the dialog acts on: the row's bytes when it was opened on a row, else as typed.
 std::string DialogAddress()
 {
@@ -354,16 +336,19 @@ void BaseSystem(int mode)
     gtk_widget_set_valign(grid, GTK_ALIGN_CENTER);
     gtk_container_set_border_width(GTK_CONTAINER(grid), 5);
     gtk_box_pack_start(GTK_BOX(body), grid, TRUE, TRUE, 0);
-    NewSys.pAddressEntry = AddEntryRow(grid, 0, "IP Address", 64, true);
-    NewSys.pNameEntry = AddEntryRow(grid, 1, "System Name", 64, !login);
-    NewSys.pPortEntry = AddEntryRow(grid, 2, "Port", 8, true);
+    NewSys.pAddressEntry = GridEntry(grid, 0, "IP Address", 64);
+    NewSys.pNameEntry = GridEntry(grid, 1, "System Name", 64);
+    if (login) {  // the login names no system: its row stays hidden
+        gtk_widget_set_no_show_all(gtk_grid_get_child_at(GTK_GRID(grid), 0, 1), TRUE);
+        gtk_widget_set_no_show_all(NewSys.pNameEntry, TRUE);
+    }
+    NewSys.pPortEntry = GridEntry(grid, 2, "Port", 8);
     gtk_entry_set_text(GTK_ENTRY(NewSys.pPortEntry), kDefaultPort);
     NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
     if (login) {
-        NewSys.pUserEntry = AddEntryRow(grid, 3, "User Name", 64, true);
+        NewSys.pUserEntry = GridEntry(grid, 3, "User Name", 64);
         gtk_entry_set_text(GTK_ENTRY(NewSys.pUserEntry), kDefaultUser);
-        NewSys.pPasswordEntry = AddEntryRow(grid, 4, "PassWord", 64, true);
-        gtk_entry_set_visibility(GTK_ENTRY(NewSys.pPasswordEntry), FALSE);
+        NewSys.pPasswordEntry = GridEntry(grid, 4, "PassWord", 64, false);
         NewSys.bLoginForm = 1;
     }
 
