@@ -12,6 +12,7 @@
 #include "dialogs/createarray.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
+#include "drivergui_repair.h"
 #include "fileio.h"
 #include "paths.h"
 #include "textutil.h"
@@ -228,14 +229,20 @@ void ForgetDialog(GtkWidget* dialog, gpointer)
     }
 }
 
-// Logout without its question: disconnected, every row "Disconnected", nobody logged in.
-void LogoutSteps(CMainWindow* win)
+// Closes the wizard and drops the connection; whatever waited on the old one sees it gone.
+void Disconnect(CMainWindow* win)
 {
     CloseCreateArray();
     if (handle >= 0)
         cs_vtn_disconnect_system(handle);
     handle = -1;
     ++win->nConnectCount;
+}
+
+// Logout without its question: disconnected, every row "Disconnected", nobody logged in.
+void LogoutSteps(CMainWindow* win)
+{
+    Disconnect(win);
     if (GtkWidget* list = win->pSysList) {
         for (int r = 0; r < ColumnListRows(list); ++r)
             if (ColumnListText(list, r, 3) == "Connected")
@@ -452,12 +459,8 @@ bool logsystemOK(GtkWidget* dialog)
     }
     const bool defaultPassword = user == kDefaultUser && password == kDefaultPassword;
 
-    if (handle >= 0) {
-        CloseCreateArray();
-        cs_vtn_disconnect_system(handle);
-        handle = -1;
-        ++win->nConnectCount;
-    }
+    if (handle >= 0)
+        Disconnect(win);
     CopyText(info.host, address.c_str());
     info.port = portValue;
     info.loginKind = NewSys.bLoginForm ? 0 : 1;
@@ -475,9 +478,7 @@ bool logsystemOK(GtkWidget* dialog)
     }
 
     // After every step that may wait or talk to the server: the connection must still stand.
-    const int connected = handle;
-    const unsigned int count = win->nConnectCount;
-    auto stands = [&] { return GetMainWindow() == win && handle == connected && win->nConnectCount == count; };
+    const SWindowStands stands(win);
 
     GtkWidget* list = win->pSysList;
     const int row = list ? ColumnListSelectedRow(list) : -1;
@@ -742,9 +743,8 @@ void LoadLog()
     CMainWindow* win = GetMainWindow();
     if (win == nullptr || win->pLogList == nullptr || handle < 0)
         return;
-    const int connected = handle;
-    const unsigned int count = win->nConnectCount;
-    auto stands = [&] { return GetMainWindow() == win && handle == connected && win->nConnectCount == count; };
+    const SWindowStands stands(win);
+    const int connected = stands.connection;
 
     // No event is both listed and pushed: the channel is off while the log is read.
     cs_vtn_enable_event_notify(connected, 0);
