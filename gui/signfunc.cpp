@@ -604,11 +604,6 @@ void ConnectOut()
 
 namespace {
 
-struct SLogLine {
-    char severity;
-    std::string time, text;
-};
-
 void WriteField(FILE* file, const char* text)
 {
     for (const char* p = text ? text : ""; *p; ++p)
@@ -725,17 +720,25 @@ void ClearLogList()
     win->nLogRows = 0;
 }
 
-void FilterLog()
+std::vector<SLogLine> ReadLocalLog()
 {
-    ClearLogList();
+    std::vector<SLogLine> lines;
     FILE* file = fopen(VtnPath(kLocalLogFile).c_str(), "r");
     if (file == nullptr)
-        return;
+        return lines;
     char severity, time[VTN_LOG_TIME_SIZE], text[VTN_LOG_TEXT_SIZE];
     while (LoadLogFile(file, &severity, time, sizeof time, text, sizeof text))
         if (InFilter(severity, time, text))
-            AddToClist(severity, time, text);
+            lines.push_back({severity, time, text});
     fclose(file);
+    return lines;
+}
+
+void FilterLog()
+{
+    ClearLogList();
+    for (const SLogLine& l : ReadLocalLog())
+        AddToClist(l.severity, l.time.c_str(), l.text.c_str());
 }
 
 void LoadLog()
