@@ -41,6 +41,8 @@ extern SToolbarButtonInfo ArrayMenageToolbar[VTN_ARRAYMANAGE_ROWS];
 extern SToolbarButtonInfo DeviceMenageToolbar[VTN_DEVICEMANAGE_ROWS];
 extern SToolbarButtonInfo TaskManageToolbar[VTN_TASKMANAGE_ROWS];
 extern SToolbarButtonInfo SparePoolToolbar[VTN_SPAREPOOL_ROWS];
+// A toolbar row's button, and its /Operation item (a row has one only while its form is current).
+void SetRowSensitive(SToolbarButtonInfo& row, bool on);
 
 // ---- menu bar -------------------------------------------------------------------------------
 

@@ -162,11 +162,6 @@ void CMainWindow::FreshArrayManTool(uint32_t id)
         on[5] = array && redundant && !busy && !broken && !disabled && needRebuild && (rights & VTN_RIGHT_REBUILD);
         on[6] = array && busy && !r10;
     }
-    const bool current = strcmp(szCurrForm, "Array Management") == 0;
-    for (int i = 0; i < VTN_ARRAYMANAGE_ROWS; ++i) {
-        if (ArrayMenageToolbar[i].button)
-            gtk_widget_set_sensitive(ArrayMenageToolbar[i].button, on[i]);
-        if (current && ArrayMenageToolbar[i].menuitem)
-            gtk_widget_set_sensitive(ArrayMenageToolbar[i].menuitem, on[i]);
-    }
+    for (int i = 0; i < VTN_ARRAYMANAGE_ROWS; ++i)
+        SetRowSensitive(ArrayMenageToolbar[i], on[i]);
 }

@@ -86,20 +86,14 @@ void log_sort_type()
     if (win == nullptr || win->pLogList == nullptr)
         return;
     ClearLogList();
-    FILE* file = fopen(VtnPath(kLocalLogFile).c_str(), "r");
-    if (file == nullptr)
-        return;
+    const std::vector<SLogLine> lines = ReadLocalLog();
     const char errorsFirst[] = {'E', 'W', 'I'};
     const char informationFirst[] = {'I', 'W', 'E'};
     const char* passes = win->bSortOrder == 0 ? errorsFirst : informationFirst;
-    for (int pass = 0; pass < 3; ++pass) {
-        rewind(file);
-        char severity, time[VTN_LOG_TIME_SIZE], text[VTN_LOG_TEXT_SIZE];
-        while (LoadLogFile(file, &severity, time, sizeof time, text, sizeof text))
-            if (severity == passes[pass] && InFilter(severity, time, text))
-                AddToClist(severity, time, text);
-    }
-    fclose(file);
+    for (int pass = 0; pass < 3; ++pass)
+        for (const SLogLine& l : lines)
+            if (l.severity == passes[pass])
+                AddToClist(l.severity, l.time.c_str(), l.text.c_str());
 }
 
 void log_sort_time()

@@ -254,7 +254,9 @@ int RunDialog(GtkWidget* window, const std::function<bool()>& ok)
     g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
     _DIALOG_DATA rec{};
     int accepted = 0;
-    while (DialogWait(window, &rec) == 1 && alive && GetMainWindow() == main)
+    // An OK handler may destroy the window (or the main window) and still answer false.
+    auto stands = [&] { return alive && GetMainWindow() == main; };
+    while (stands() && DialogWait(window, &rec) == 1 && stands())
         if (!ok || ok()) {
             accepted = 1;
             break;

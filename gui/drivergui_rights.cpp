@@ -13,7 +13,8 @@ constexpr uint32_t kRightClearEvents = 0x800000;
 constexpr uint32_t kRightServerParams = 0x10000000;
 constexpr uint32_t kRightTasks = 0x20000000;
 
-// A toolbar row's button, and its /Operation item while its form is current.
+}  // namespace
+
 void SetRowSensitive(SToolbarButtonInfo& row, bool on)
 {
     if (row.button)
@@ -21,8 +22,6 @@ void SetRowSensitive(SToolbarButtonInfo& row, bool on)
     if (row.menuitem)
         gtk_widget_set_sensitive(row.menuitem, on);
 }
-
-}  // namespace
 
 void CMainWindow::FreshPrivilege()
 {

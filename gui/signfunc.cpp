@@ -12,6 +12,7 @@
 #include "dialogs/createarray.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
+#include "drivergui_repair.h"
 #include "fileio.h"
 #include "paths.h"
 #include "textutil.h"
@@ -31,7 +32,8 @@ int ReadUntil(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd
     while ((c = fgetc(file)) != EOF && c != stop && !(stopAtLineEnd && c == '\n'))
         if (n + 1 < size)
             field[n++] = static_cast<char>(c);
-    field[n] = 0;
+    if (size > 0)
+        field[n] = 0;
     return c;
 }
 
@@ -170,24 +172,6 @@ void Warn(const char* fmt, const std::string& text)
     MessageBox(message, "Warning", false);
 }
 
-// A label and an entry of at most maxChars characters in row of the grid.
-GtkWidget* AddEntryRow(GtkWidget* grid, int row, const char* label, int maxChars, bool shown)
-{
-    GtkWidget* caption = gtk_label_new(label);
-    gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
-    GtkWidget* entry = gtk_entry_new();
-    gtk_entry_set_max_length(GTK_ENTRY(entry), maxChars);
-    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-    gtk_widget_set_hexpand(entry, TRUE);
-    gtk_grid_attach(GTK_GRID(grid), caption, 0, row, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), entry, 1, row, 1, 1);
-    if (!shown) {
-        gtk_widget_set_no_show_all(caption, TRUE);
-        gtk_widget_set_no_show_all(entry, TRUE);
-    }
-    return entry;
-}
-
 // The address the dialog acts on: the row's bytes when it was opened on a row, else as typed.
 std::string DialogAddress()
 {
@@ -223,8 +207,8 @@ void ReloadSystems(GtkWidget* list)
         }
 }
 
-// The dialog's widgets are no longer NewSys's.
-void ForgetDialog(GtkWidget* dialog)
+// "destroy" of a system dialog, whoever destroys it: its widgets are no longer NewSys's.
+void ForgetDialog(GtkWidget* dialog, gpointer)
 {
     if (dialog && NewSys.pDialog == dialog) {
         NewSys.pDialog = nullptr;
@@ -233,21 +217,20 @@ void ForgetDialog(GtkWidget* dialog)
     }
 }
 
-void DestroyDialog(GtkWidget* dialog)
-{
-    ForgetDialog(dialog);
-    if (dialog)
-        gtk_widget_destroy(dialog);
-}
-
-// Logout without its question: disconnected, every row "Disconnected", nobody logged in.
-void LogoutSteps(CMainWindow* win)
+// Closes the wizard and drops the connection; whatever waited on the old one sees it gone.
+void Disconnect(CMainWindow* win)
 {
     CloseCreateArray();
     if (handle >= 0)
         cs_vtn_disconnect_system(handle);
     handle = -1;
     ++win->nConnectCount;
+}
+
+// Logout without its question: disconnected, every row "Disconnected", nobody logged in.
+void LogoutSteps(CMainWindow* win)
+{
+    Disconnect(win);
     if (GtkWidget* list = win->pSysList) {
         for (int r = 0; r < ColumnListRows(list); ++r)
             if (ColumnListText(list, r, 3) == "Connected")
@@ -348,16 +331,19 @@ void BaseSystem(int mode)
     gtk_widget_set_valign(grid, GTK_ALIGN_CENTER);
     gtk_container_set_border_width(GTK_CONTAINER(grid), 5);
     gtk_box_pack_start(GTK_BOX(body), grid, TRUE, TRUE, 0);
-    NewSys.pAddressEntry = AddEntryRow(grid, 0, "IP Address", 64, true);
-    NewSys.pNameEntry = AddEntryRow(grid, 1, "System Name", 64, !login);
-    NewSys.pPortEntry = AddEntryRow(grid, 2, "Port", 8, true);
+    NewSys.pAddressEntry = GridEntry(grid, 0, "IP Address", 64);
+    NewSys.pNameEntry = GridEntry(grid, 1, "System Name", 64);
+    if (login) {  // the login names no system: its row stays hidden
+        gtk_widget_set_no_show_all(gtk_grid_get_child_at(GTK_GRID(grid), 0, 1), TRUE);
+        gtk_widget_set_no_show_all(NewSys.pNameEntry, TRUE);
+    }
+    NewSys.pPortEntry = GridEntry(grid, 2, "Port", 8);
     gtk_entry_set_text(GTK_ENTRY(NewSys.pPortEntry), kDefaultPort);
     NewSys.pUserEntry = NewSys.pPasswordEntry = nullptr;
     if (login) {
-        NewSys.pUserEntry = AddEntryRow(grid, 3, "User Name", 64, true);
+        NewSys.pUserEntry = GridEntry(grid, 3, "User Name", 64);
         gtk_entry_set_text(GTK_ENTRY(NewSys.pUserEntry), kDefaultUser);
-        NewSys.pPasswordEntry = AddEntryRow(grid, 4, "PassWord", 64, true);
-        gtk_entry_set_visibility(GTK_ENTRY(NewSys.pPasswordEntry), FALSE);
+        NewSys.pPasswordEntry = GridEntry(grid, 4, "PassWord", 64, false);
         NewSys.bLoginForm = 1;
     }
 
@@ -390,20 +376,10 @@ void BaseSystem(int mode)
     if (login)
         gtk_widget_grab_focus(NewSys.pPasswordEntry);
 
-    GtkWidget* alive = window;
-    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-    _DIALOG_DATA rec{};
-    while (DialogWait(window, &rec) == 1 && alive && GetMainWindow() == win) {
-        const bool done = mode == 0 ? newsystemOK() : mode == 1 ? modsystemOK(window) : logsystemOK(window);
-        if (done || !alive)
-            break;
-    }
-    if (alive) {
-        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-        DestroyDialog(window);
-    } else {
-        ForgetDialog(window);
-    }
+    g_signal_connect(window, "destroy", G_CALLBACK(ForgetDialog), nullptr);
+    RunDialog(window, [window, mode] {
+        return mode == 0 ? newsystemOK() : mode == 1 ? modsystemOK(window) : logsystemOK(window);
+    });
 }
 
 bool newsystemOK()
@@ -471,12 +447,8 @@ bool logsystemOK(GtkWidget* dialog)
     }
     const bool defaultPassword = user == kDefaultUser && password == kDefaultPassword;
 
-    if (handle >= 0) {
-        CloseCreateArray();
-        cs_vtn_disconnect_system(handle);
-        handle = -1;
-        ++win->nConnectCount;
-    }
+    if (handle >= 0)
+        Disconnect(win);
     CopyText(info.host, address.c_str());
     info.port = portValue;
     info.loginKind = NewSys.bLoginForm ? 0 : 1;
@@ -494,9 +466,7 @@ bool logsystemOK(GtkWidget* dialog)
     }
 
     // After every step that may wait or talk to the server: the connection must still stand.
-    const int connected = handle;
-    const unsigned int count = win->nConnectCount;
-    auto stands = [&] { return GetMainWindow() == win && handle == connected && win->nConnectCount == count; };
+    const SWindowStands stands(win);
 
     GtkWidget* list = win->pSysList;
     const int row = list ? ColumnListSelectedRow(list) : -1;
@@ -524,7 +494,8 @@ bool logsystemOK(GtkWidget* dialog)
     }
     if (!stands())
         return true;
-    DestroyDialog(dialog);
+    if (dialog)
+        gtk_widget_destroy(dialog);  // ForgetDialog lets NewSys go of it
 
     LoadLog();
     if (!stands())
@@ -621,24 +592,6 @@ void ConnectOut()
 
 namespace {
 
-struct SLogLine {
-    char severity;
-    std::string time, text;
-};
-
-// Reads characters up to stop or a line end into field (cut to size); the character that ended it.
-int ReadLogField(FILE* file, char* field, size_t size, int stop)
-{
-    size_t n = 0;
-    int c;
-    while ((c = fgetc(file)) != EOF && c != stop && c != '\n')
-        if (n + 1 < size)
-            field[n++] = static_cast<char>(c);
-    if (size > 0)
-        field[n] = 0;
-    return c;
-}
-
 void WriteField(FILE* file, const char* text)
 {
     for (const char* p = text ? text : ""; *p; ++p)
@@ -700,8 +653,8 @@ int LoadLogFile(FILE* file, char* severity, char* time, size_t timeSize, char* t
     const int tab = s == '\n' ? '\n' : fgetc(file);
     if (tab == '\n' || tab == EOF)
         return 1;
-    if (ReadLogField(file, time, timeSize, '\t') == '\t')
-        ReadLogField(file, text, textSize, EOF);
+    if (ReadUntil(file, time, timeSize, '\t', true) == '\t')
+        ReadUntil(file, text, textSize, EOF, true);
     return 1;
 }
 
@@ -755,17 +708,25 @@ void ClearLogList()
     win->nLogRows = 0;
 }
 
-void FilterLog()
+std::vector<SLogLine> ReadLocalLog()
 {
-    ClearLogList();
+    std::vector<SLogLine> lines;
     FILE* file = fopen(VtnPath(kLocalLogFile).c_str(), "r");
     if (file == nullptr)
-        return;
+        return lines;
     char severity, time[VTN_LOG_TIME_SIZE], text[VTN_LOG_TEXT_SIZE];
     while (LoadLogFile(file, &severity, time, sizeof time, text, sizeof text))
         if (InFilter(severity, time, text))
-            AddToClist(severity, time, text);
+            lines.push_back({severity, time, text});
     fclose(file);
+    return lines;
+}
+
+void FilterLog()
+{
+    ClearLogList();
+    for (const SLogLine& l : ReadLocalLog())
+        AddToClist(l.severity, l.time.c_str(), l.text.c_str());
 }
 
 void LoadLog()
@@ -773,9 +734,8 @@ void LoadLog()
     CMainWindow* win = GetMainWindow();
     if (win == nullptr || win->pLogList == nullptr || handle < 0)
         return;
-    const int connected = handle;
-    const unsigned int count = win->nConnectCount;
-    auto stands = [&] { return GetMainWindow() == win && handle == connected && win->nConnectCount == count; };
+    const SWindowStands stands(win);
+    const int connected = stands.connection;
 
     // No event is both listed and pushed: the channel is off while the log is read.
     cs_vtn_enable_event_notify(connected, 0);

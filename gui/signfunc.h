@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <gtk/gtk.h>
 #include <string>
+#include <vector>
 
 #include "global_time.h"
 
@@ -94,6 +95,13 @@ void SaveLogFile(FILE* file, char severity, const char* time, const char* text);
 int LoadLogFile(FILE* file, char* severity, char* time, size_t timeSize, char* text, size_t textSize);
 // True when the severity passes the window's mask; other characters never pass.
 bool InFilter(char severity, const char* time, const char* text);
+// A row of the local log copy.
+struct SLogLine {
+    char severity;
+    std::string time, text;
+};
+// The rows of the local log copy that pass InFilter, in file order (none without the file).
+std::vector<SLogLine> ReadLocalLog();
 // The time text of a time record: "%02d/%02d/%d %02d:%02d:%02d".
 void LogTimeText(_TIME_RECORD t, char* buf, size_t size);
 // Refills the event list from the local copy through the filter.

@@ -48,20 +48,6 @@ void RebuildTrees()
         win->FreshTree();
 }
 
-// The entry's text cut to size bytes (terminator included) at a character boundary.
-void EntryText(GtkWidget* entry, char* out, size_t size)
-{
-    const char* text = gtk_entry_get_text(GTK_ENTRY(entry));
-    size_t n = strlen(text);
-    if (n >= size) {
-        n = size - 1;
-        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-            --n;
-    }
-    memcpy(out, text, n);
-    out[n] = '\0';
-}
-
 void OnRenameOk(GtkButton* button, gpointer)
 {
     ok_select(GTK_WIDGET(button));
@@ -115,10 +101,8 @@ void ReScan()
 {
     const char* text = "Rescan Failed!";
     if (cs_vtn_rescan_devices(handle) == 0) {
-        if (CMainWindow* win = GetMainWindow()) {
-            win->FreshTree();
-            CMainWindow::FocusWindow(nullptr, nullptr);
-        }
+        if (CMainWindow* win = GetMainWindow())
+            win->FreshTree();  // ends with FocusWindow
         text = "Rescan Succeeded!";
     }
     _VTN_LOG_EVENT event{};
@@ -201,26 +185,27 @@ void RenameArray()
     std::string text = std::string(sentence) + "  ";
 
     GtkWidget* window = NewRenameWindow(win->SupportPara.GetRAIDNameLength());
-    GtkWidget* alive = window;
-    g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-    _DIALOG_DATA answer{};
-    for (;;) {
+    // Only OK (oksele) renames; a name that is taken or not valid asks again.
+    auto askAgain = [] {
         oksele = selected = 0;
-        DialogWait(window, &answer);
-        if (alive == nullptr || !oksele)
-            break;
+        return false;
+    };
+    askAgain();
+    RunDialog(window, [&] {
+        if (!oksele)
+            return true;
         char name[VTN_DISK_NAME_SIZE];
-        EntryText(RenDia.pNameEntry, name, sizeof name);
+        CopyEntryText(name, sizeof name, RenDia.pNameEntry);
         TrimSpace(name);
         if (name[0] == '\0')
-            break;
+            return true;
         if (GetSameRAIDName(name) && strcmp(name, oldName) != 0) {
             MessageBox("The Name had been used, please input other name.", "Warning", false);
-            continue;
+            return askAgain();
         }
         if (GetInvalName(name)) {
             MessageBox("Array name can only contain\n '-','_',letters and numbers.", "Warning", false);
-            continue;
+            return askAgain();
         }
         const int result = array.SetName(name, true);
         win->FreshTree();
@@ -231,12 +216,8 @@ void RenameArray()
         } else {
             MessageBox("Failed to rename the array!", "Error", false);
         }
-        break;
-    }
-    if (alive) {
-        g_object_remove_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&alive));
-        gtk_widget_destroy(window);
-    }
+        return true;
+    });
     RenDia = {};
 }
 

@@ -157,6 +157,25 @@ TEST_F(MessageBoxTest, SelectHandlersSetTheWindowsAnswer)
     EXPECT_EQ(DialogWait(w, &rec), 0);
 }
 
+TEST_F(MessageBoxTest, RunDialogEndsWhenItsOkHandlerDestroysTheWindowAndAnswersFalse)
+{
+    StartMainWindow();
+    GtkWidget* w = NewDialogWindow("Run", 200, 80, 5, false);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_container_add(GTK_CONTAINER(w), box);
+    PackOkCancel(box, w);
+    gtk_widget_show_all(w);
+    int calls = 0;
+    Responder r(std::vector<Answer>{{"Run", "OK"}});
+    EXPECT_EQ(RunDialog(w, [w, &calls] {
+        ++calls;
+        gtk_widget_destroy(w);
+        return false;
+    }), 0);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(TopWindows("Run").empty());
+}
+
 TEST_F(MessageBoxTest, XpmItemsByKind)
 {
     struct Case {
