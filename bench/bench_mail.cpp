@@ -4,7 +4,6 @@
 //
 // Usage: bench_mail [LINES] [EVENTS]   (default 100000 lines, 5 events)
 // Starts aiosmtpd (/usr/bin/python3) and vtnsvr -NODAEMON under a temporary VTN_ROOT.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,23 +17,13 @@
 
 #include "intfimp.h"
 #include "rawclient.h"
+#include "smtpsink.h"
 #include "svrrec.h"
 #include "testutil.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-size_t MailCount(const std::string& dir)
-{
-    size_t n = 0;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            n += strstr(e->d_name, ".eml") != nullptr;
-        closedir(d);
-    }
-    return n;
-}
 
 // A log of `lines` lines, every one marked as mailed.
 bool WriteMailedLog(int lines)
@@ -61,20 +50,20 @@ bool SetUpMail(int port)
 }
 
 // Seconds from the reply to an error event the client reports until the sink holds its mail.
-double OneEvent(int sock, const std::string& sink, int n)
+double OneEvent(int sock, const SmtpSink& sink, int n)
 {
     _VTN_LOG_EVENT ev{};
     ev.severity = 'E';
     FormatText(ev.text, sizeof ev.text, "Disk at Controller1-Channel1-Device%d failed.", n);
     std::vector<uint8_t> body(sizeof(_VTN_REQ_ENUM_EVENT) - sizeof(_Packet_Head));
     memcpy(body.data(), &ev, sizeof ev);
-    size_t before = MailCount(sink);
+    size_t before = sink.Count();
     raw::Reply reply = raw::Request(sock, VTN_GROUP_EVENT, VTN_CODE_SAVE_EVENT, body.data(), body.size());
     auto t0 = Clock::now();
     if (!reply.ok())
         return -1;
     auto end = t0 + std::chrono::seconds(30);
-    while (MailCount(sink) <= before) {
+    while (sink.Count() <= before) {
         if (Clock::now() > end)
             return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -87,17 +76,12 @@ double Run(int lines, int events)
 {
     TempRoot root;
     raw::TestServer server(root);
-    ChildProcess smtpd;
-    const std::string sink = root.Path("/sink");
-    const int port = FreeTcpPort();
-    if (!smtpd.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
-                      "smtpsink.Sink", sink},
-                     {"PYTHONPATH=" VTN_SOURCE_DIR "/tests/tools"}, root.Path("/sink.out"), root.Path("/sink.err")) ||
-        !WaitForPort(port, 20000)) {
-        fprintf(stderr, "aiosmtpd did not start: %s\n", ReadFileText(root.Path("/sink.err")).c_str());
+    SmtpSink sink;
+    if (!sink.Start(root.Dir())) {
+        fprintf(stderr, "aiosmtpd did not start: %s\n", sink.Errors().c_str());
         return -1;
     }
-    if (!server.Prepare() || !WriteMailedLog(lines) || !SetUpMail(port) || !server.Start()) {
+    if (!server.Prepare() || !WriteMailedLog(lines) || !SetUpMail(sink.Port()) || !server.Start()) {
         fprintf(stderr, "vtnsvr did not start: %s\n", server.Stderr().c_str());
         return -1;
     }

@@ -231,6 +231,9 @@ protected:
         SetClientWaitSeconds(VTN_CLIENT_WAIT_SECONDS);
     }
 
+    // Whether the server was asked to reboot (under VTN_ROOT it leaves a marker file).
+    bool RebootMarked() const { return FileExists(root_.Path("/var/run/vtn.reboot")); }
+
     // Replaces the controller's state by what scene builds (rate 0: nothing advances by itself).
     static void BuildState(const std::function<void(SimScene&)>& scene)
     {

@@ -1,12 +1,12 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "client.h"
-#include "paths.h"
 #include "signfunc.h"
 #include "vtntree.h"
 
@@ -135,6 +135,29 @@ void Responder::Add(Answer answer)
     script_.push_back(std::move(answer));
 }
 
+void Responder::GuardOn()
+{
+    guard_ = true;
+    known_ = TopWindows();
+}
+
+void Responder::FailFurtherWindow()
+{
+    GtkWidget* grab = gtk_grab_get_current();
+    GtkWidget* top = grab ? gtk_widget_get_toplevel(grab) : nullptr;
+    if (top == nullptr || !GTK_IS_WINDOW(top) || !gtk_widget_get_mapped(top) ||
+        std::find(known_.begin(), known_.end(), top) != known_.end())
+        return;
+    const char* title = gtk_window_get_title(GTK_WINDOW(top));
+    std::string text;
+    for (GtkWidget* w : FindWidgets(top, [](GtkWidget* x) { return GTK_IS_LABEL(x); }))
+        text += std::string(text.empty() ? "" : " | ") + gtk_label_get_text(GTK_LABEL(w));
+    ADD_FAILURE() << "a window after the last answer: \"" << (title ? title : "") << "\" showing \"" << text
+                  << "\"";
+    known_.push_back(top);
+    gtk_widget_destroy(top);
+}
+
 bool Responder::WaitDone(int timeoutMs)
 {
     return PumpUntil([this] { return Done() && pending_ == nullptr; }, timeoutMs);
@@ -143,8 +166,13 @@ bool Responder::WaitDone(int timeoutMs)
 gboolean Responder::Poll(gpointer p)
 {
     auto* self = static_cast<Responder*>(p);
-    if (self->Done() || self->pending_)
+    if (self->pending_)
         return G_SOURCE_CONTINUE;
+    if (self->Done()) {
+        if (self->guard_)
+            self->FailFurtherWindow();
+        return G_SOURCE_CONTINUE;
+    }
     const Answer& a = self->script_[self->next_];
     GtkWidget* win = nullptr;
     if (a.window) {
@@ -179,6 +207,7 @@ gboolean Responder::Poll(gpointer p)
             seen.images.push_back(gtk_image_get_pixbuf(GTK_IMAGE(w)));
     gtk_widget_get_size_request(win, &seen.width, &seen.height);
     self->seen_.push_back(seen);
+    self->known_.push_back(win);
     if (a.before)
         a.before(win);
 
@@ -221,16 +250,34 @@ gboolean Responder::Watchdog(gpointer p)
 {
     auto* self = static_cast<Responder*>(p);
     self->watchdog_ = 0;
-    if (self->Done())
+    if (self->Done() && !self->guard_)
         return G_SOURCE_REMOVE;
-    ADD_FAILURE() << "watchdog: " << self->script_.size() - self->next_ << " answer(s) not given, next \""
-                  << self->script_[self->next_].title << "\"";
+    if (self->Done())
+        ADD_FAILURE() << "watchdog: still waiting after the last answer";
+    else
+        ADD_FAILURE() << "watchdog: " << self->script_.size() - self->next_ << " answer(s) not given, next \""
+                      << self->script_[self->next_].title << "\"";
     CMainWindow* main = GetMainWindow();
     for (GtkWidget* w : TopWindows())
         if (main == nullptr || w != main->pWindow)
             gtk_widget_destroy(w);
     self->next_ = self->script_.size();
     return G_SOURCE_REMOVE;
+}
+
+std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op, int watchdogMs,
+                                  const std::vector<std::string>& gone)
+{
+    const size_t expected = script.size();
+    Responder r(std::move(script), watchdogMs);
+    r.GuardOn();
+    op();
+    r.GuardOff();
+    EXPECT_TRUE(r.WaitDone(watchdogMs)) << "answers not given";
+    EXPECT_EQ(r.Seen().size(), expected) << "windows answered";
+    for (const std::string& title : gone)
+        EXPECT_TRUE(TopWindows(title).empty()) << "an unexpected \"" << title << "\" window left open";
+    return r.Seen();
 }
 
 // ---- fixture ------------------------------------------------------------------------------------
@@ -327,18 +374,18 @@ std::string ScreenshotPath(const std::string& name)
     return std::string(root ? root : "/tmp") + "/" + name;
 }
 
+void ExpectShot(GtkWidget* widget, const std::string& file)
+{
+    const std::string path = ScreenshotPath(file);
+    EXPECT_TRUE(SaveWidgetPng(widget, path)) << file;
+    EXPECT_FALSE(ReadFileText(path).empty()) << file;
+}
+
 std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first)
 {
     return [file, first](GtkWidget* w) {
         if (first)
             first(w);
-        const std::string path = ScreenshotPath(file);
-        EXPECT_TRUE(SaveWidgetPng(w, path)) << file;
-        EXPECT_FALSE(ReadFileText(path).empty()) << file;
+        ExpectShot(w, file);
     };
-}
-
-bool WriteRootFile(const char* systemPath, const std::string& text)
-{
-    return WriteFileText(VtnPathForWrite(systemPath), text);
 }

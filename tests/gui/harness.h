@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../system/rawclient.h"  // raw::WriteSystemFile
 #include "drivergui.h"
 #include "testutil.h"
 
@@ -55,6 +56,11 @@ public:
     Responder& operator=(const Responder&) = delete;
 
     void Add(Answer answer);
+    // While the guard is on and every answer was given, a window that takes the input grab (a box
+    // that something waits on), other than those open when the guard went on and those answered,
+    // fails the test at once and is destroyed; the watchdog fails the test too while the guard is on.
+    void GuardOn();
+    void GuardOff() { guard_ = false; }
     bool Done() const { return next_ >= script_.size(); }
     const std::vector<SeenWindow>& Seen() const { return seen_; }
     // Waits (running the main loop) until every answer was given.
@@ -64,6 +70,7 @@ private:
     static gboolean Poll(gpointer self);
     static gboolean Watchdog(gpointer self);
     static gboolean Click(gpointer self);
+    void FailFurtherWindow();
 
     std::vector<Answer> script_;
     size_t next_ = 0;
@@ -71,7 +78,17 @@ private:
     unsigned int poll_ = 0, watchdog_ = 0, click_ = 0;
     GtkWidget* pending_ = nullptr;   // the button or window of the click to come
     bool pendingClose_ = false;
+    bool guard_ = false;
+    std::vector<GtkWidget*> known_;   // windows open when the guard went on, and those answered
 };
+
+// Runs op answering the script in order and waits until every answer was given; what the answered
+// windows showed. A box that op waits on after the last answer fails the test at once (and is
+// closed); the watchdog fails it when the script is not done or op still waits after watchdogMs.
+// No window titled as one of gone may be left open.
+std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op,
+                                  int watchdogMs = 30000,
+                                  const std::vector<std::string>& gone = {"Warning", "Error", "Confirmation"});
 
 // A main window built as main builds it, torn down after each test: the window destroyed and
 // deleted, no top-level window left, the globals it used back as they were.
@@ -88,14 +105,13 @@ protected:
     CMainWindow* window_ = nullptr;
 };
 
-// Writes a file at a system path under the test's VTN_ROOT, making its folders.
-bool WriteRootFile(const char* systemPath, const std::string& text);
-
 // Saves what the display shows of a top-level window as a PNG file.
 bool SaveWidgetPng(GtkWidget* widget, const std::string& path);
 // Where a test saves a picture: $VTN_SCREENSHOT_DIR when set (for a person to look at), else the
 // test's VTN_ROOT.
 std::string ScreenshotPath(const std::string& name);
+// Saves the window as the picture file at ScreenshotPath and checks that it was written.
+void ExpectShot(GtkWidget* widget, const std::string& file);
 // An answer's before: runs first (when given), then saves the window as the picture file at
 // ScreenshotPath and checks that it was written.
 std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);

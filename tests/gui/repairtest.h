@@ -76,15 +76,10 @@ inline Answer Box(const std::string& title, const std::string& button, const std
             }};
 }
 
-// Runs op, answering exactly the script: a window the script does not name makes op wait until
-// the watchdog fails the test and closes it.
+// Runs op, answering exactly the script; a window the script does not name fails the test.
 inline void RunScript(std::vector<Answer> script, const std::function<void()>& op, int watchdogMs = 120000)
 {
-    const size_t n = script.size();
-    script.push_back({"<nothing more>", ""});
-    Responder r(script, watchdogMs);
-    op();
-    EXPECT_EQ(r.Seen().size(), n) << "windows answered";
+    Answering(std::move(script), op, watchdogMs);
 }
 
 // The controller's record of a disk by model name, or of an array by name; null when none.

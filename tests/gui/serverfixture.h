@@ -86,10 +86,10 @@ protected:
     // names it as its one row "127.0.0.1" / "local" / its port.
     bool StartServer(const std::string& users, const std::string& preset = "sata4")
     {
-        if (!users.empty() && !WriteRootFile("/etc/vtnuser.dat", users))
+        if (!users.empty() && !raw::WriteSystemFile("/etc/vtnuser.dat", users))
             return false;
         return server_->Start(preset) &&
-               WriteRootFile("/usr/bin/vtnsys.log", "127.0.0.1\tlocal\t" + std::to_string(server_->Port()) + "\n");
+               raw::WriteSystemFile("/usr/bin/vtnsys.log", "127.0.0.1\tlocal\t" + std::to_string(server_->Port()) + "\n");
     }
 
     // The server takes one client at a time and frees its slot a moment after a session ends: waits

@@ -3,8 +3,6 @@
 // empty, failure, success with its sentence in the server's log), verify, rebuild, duplicate and
 // abort, each seen in the controller's state; the abort question with a fake of the client's
 // function table.
-#include <sys/stat.h>
-
 #include "fakedriver.h"
 #include "guiserver.h"
 #include "signfunc_array.h"
@@ -32,18 +30,6 @@ void OpsScene(SimScene& s)
     s.Members("Verif", VTN_RAID5, 3, 0, Op::Verify);
     s.Members("Init5", VTN_RAID5, 3, 0, Op::Init);
     s.Disk("free1");
-}
-
-// Runs op answering the script in order; a window the script does not expect fails the test
-// (the responder's watchdog closes it). What the answered windows showed.
-std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op)
-{
-    const size_t expected = script.size();
-    script.push_back({"<no further window>", ""});
-    Responder r(script, 15000);
-    op();
-    EXPECT_EQ(r.Seen().size(), expected) << "windows answered";
-    return r.Seen();
 }
 
 bool Shows(const SeenWindow& w, const std::string& text)
@@ -77,12 +63,6 @@ protected:
     }
 
     bool Select(const std::string& label) { return SelectLabel(window_->pArrayTree, label); }
-
-    bool RebootMarked() const
-    {
-        struct stat st{};
-        return stat(root_.Path("/var/run/vtn.reboot").c_str(), &st) == 0;
-    }
 };
 
 TEST_F(Ops, RescanRebuildsTheTreesAndLogsItsResult)

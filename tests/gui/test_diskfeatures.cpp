@@ -49,18 +49,6 @@ void HoldFocus(GtkWidget* window)
     EXPECT_GE(held, 1u);
 }
 
-// Runs op answering the script; what the answered windows showed.
-std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op)
-{
-    const size_t expected = script.size();
-    Responder r(std::move(script), 30000);
-    op();
-    EXPECT_TRUE(r.WaitDone());
-    EXPECT_EQ(r.Seen().size(), expected);
-    EXPECT_TRUE(TopWindows("Error").empty());
-    return r.Seen();
-}
-
 class FeaturesFake : public GuiTest {
 protected:
     void SetUp() override
@@ -190,7 +178,7 @@ TEST_F(Features, EachFeatureSwitchesOnAndOffFromThePage)
 
 TEST_F(Features, AUserWithoutDeviceRightsIsToldAndSeesTheRealState)
 {
-    ASSERT_TRUE(WriteRootFile("/etc/vtnuser.dat",
+    ASSERT_TRUE(raw::WriteSystemFile("/etc/vtnuser.dat",
                               raw::UserLine(kDefaultUser, kDefaultPassword, VTN_RIGHTS_ALL & ~VTN_RIGHTS_DEVICE_ANY)));
     Start(FeatureScene);
     ShowForms();

@@ -82,7 +82,7 @@ protected:
         win->nTimerSource = 0;
         return win;
     }
-    bool WriteCopy(const std::string& text) { return WriteRootFile(kLocalLogFile, text); }
+    bool WriteCopy(const std::string& text) { return raw::WriteSystemFile(kLocalLogFile, text); }
 };
 
 TEST_F(EventViewForm, LocalCopyLinesAreReadFieldByField)

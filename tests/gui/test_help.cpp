@@ -119,7 +119,7 @@ protected:
     // when onPath: a script that writes its arguments and open descriptors to a file of its own.
     void InstallBrowser(bool onPath)
     {
-        ASSERT_TRUE(WriteRootFile("/usr/bin/rudevoz", "link\n"));
+        ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/rudevoz", "link\n"));
         if (!onPath)
             return;
         script_ = bin_ + "/rudevoz";

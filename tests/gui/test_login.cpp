@@ -115,7 +115,7 @@ TEST_F(Login, LoginTable)
 
 TEST_F(Login, EmptyPortConnectsToTheDefault)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "127.0.0.1\tlocal\t7555\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "127.0.0.1\tlocal\t7555\n"));
     CMainWindow* win = StartMainWindow();
     static uint16_t asked;
     asked = 0;
@@ -153,7 +153,7 @@ TEST_F(Login, EmptyPortConnectsToTheDefault)
 
 TEST_F(Login, RemoteControlToolbarWithoutRowsOrSelection)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", ""));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", ""));
     CMainWindow* win = StartMainWindow();
     auto toolbar = [] {
         std::vector<bool> out;
@@ -433,7 +433,7 @@ TEST_F(Login, SystemDialogsKeepTheConnectedRowConnected)
 
 TEST_F(Login, DialogsShowTheirRowsAndTheCurrentSystem)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "10.1.1.1\tfirst\t7402\n10.2.2.2\tsecond\t7777\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "10.1.1.1\tfirst\t7402\n10.2.2.2\tsecond\t7777\n"));
     StartMainWindow();
     ColumnListSelectRow(window_->pSysList, 1);
     struct Case {

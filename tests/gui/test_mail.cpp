@@ -2,8 +2,6 @@
 // (aiosmtpd): the SMTP settings saved and read back, recipients added, modified, deleted and
 // refused, a test mail that arrives and one that fails; refused requests of a user without the
 // mail right.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -12,6 +10,7 @@
 #include "dialogs/signfunc1.h"
 #include "drivergui_list.h"
 #include "serverfixture.h"
+#include "smtpsink.h"
 
 namespace {
 
@@ -82,13 +81,7 @@ protected:
     void SetUp() override
     {
         ServerGuiTest::SetUp();
-        sink_ = root_.Path("/sink");
-        sinkPort_ = FreeTcpPort();
-        ASSERT_TRUE(sinkProcess_.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l",
-                                        "127.0.0.1:" + std::to_string(sinkPort_), "-c", "smtpsink.Sink", sink_},
-                                       {"PYTHONPATH=" VTN_SOURCE_DIR "/tests/tools"}, root_.Path("/sink.out"),
-                                       root_.Path("/sink.err")));
-        ASSERT_TRUE(WaitForPort(sinkPort_, 20000)) << ReadFileText(root_.Path("/sink.err"));
+        ASSERT_TRUE(sink_.Start(root_.Dir())) << sink_.Errors();
     }
     void TearDown() override
     {
@@ -111,15 +104,9 @@ protected:
     std::vector<std::string> MailsWith(const std::string& text)
     {
         std::vector<std::string> out;
-        if (DIR* d = opendir(sink_.c_str())) {
-            while (dirent* e = readdir(d))
-                if (strstr(e->d_name, ".eml")) {
-                    std::string mail = ReadFileText(sink_ + "/" + e->d_name);
-                    if (mail.find(text) != std::string::npos)
-                        out.push_back(mail);
-                }
-            closedir(d);
-        }
+        for (const std::string& mail : sink_.Mails())
+            if (mail.find(text) != std::string::npos)
+                out.push_back(mail);
         return out;
     }
 
@@ -195,15 +182,13 @@ protected:
         return out;
     }
 
-    std::string sink_;
-    int sinkPort_ = 0;
-    ChildProcess sinkProcess_;
+    SmtpSink sink_;
 };
 
 TEST_F(MailDialogs, SmtpSettingsSavedAndReadBack)
 {
     StartLoggedIn();
-    const std::string port = std::to_string(sinkPort_);
+    const std::string port = std::to_string(sink_.Port());
     const std::string badPort = "' is not a valid port.\nA port is a number from 1 to 65535.";
     auto seen = Run(SMTPServerSet,
                     {{kSetting, "OK",
@@ -234,7 +219,7 @@ TEST_F(MailDialogs, SmtpSettingsSavedAndReadBack)
     _VTN_SMTP_SERVER_INFO want{};
     CopyText(want.host, "127.0.0.1");
     CopyText(want.sender, "raid@example.com");
-    want.port = static_cast<uint16_t>(sinkPort_);
+    want.port = static_cast<uint16_t>(sink_.Port());
     const std::string file = ReadFileText(root_.Path("/etc/vtnmailset.dat"));
     ASSERT_EQ(file.size(), sizeof want);
     EXPECT_EQ(memcmp(file.data(), &want, sizeof want), 0);
@@ -268,7 +253,7 @@ TEST_F(MailDialogs, SmtpSettingsSavedAndReadBack)
 TEST_F(MailDialogs, RecipientsAddedModifiedDeletedAndMailed)
 {
     StartLoggedIn();
-    const std::string port = std::to_string(sinkPort_);
+    const std::string port = std::to_string(sink_.Port());
     Run(SMTPServerSet, {{kSetting, "OK", Smtp(true, "raid@example.com", "127.0.0.1", port)}, {"Confirmation", "OK"}});
     EXPECT_TRUE(Rows().empty());
     EXPECT_EQ(Tools(), (std::vector<bool>{false, false, false}));

@@ -272,7 +272,7 @@ TEST_F(MainWindow, TheFormAlreadyShownIsLeftAlone)
 
 TEST_F(MainWindow, FormWidgetsAndRowsSurviveASwitchAwayAndBack)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "10.0.0.1\tone\t7402\n10.0.0.2\ttwo\t7403\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "10.0.0.1\tone\t7402\n10.0.0.2\ttwo\t7403\n"));
     CMainWindow* win = StartMainWindow();
     GtkWidget* list = win->pSysList;
     ASSERT_EQ(ColumnListRows(list), 2);
@@ -283,7 +283,7 @@ TEST_F(MainWindow, FormWidgetsAndRowsSurviveASwitchAwayAndBack)
     ASSERT_EQ(checks.size(), 3u);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checks[1]), FALSE);
     // The file changes meanwhile: the built form keeps what it shows.
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", ""));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", ""));
     for (auto show : {EventView, ArrayManagement, SparePool, RemoteControl}) {
         show();
         EXPECT_EQ(win->pSysList, list);

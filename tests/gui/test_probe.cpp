@@ -376,9 +376,9 @@ TEST_F(Probe, LoginBringsEveryRepairInTurn)
         m.events.clear();
         return true;
     }, &message)) << message;
-    ASSERT_TRUE(WriteRootFile("/etc/vtnuser.dat", raw::UserLine("admin", "secret1", 0xFFFFFFFFu)));
+    ASSERT_TRUE(raw::WriteSystemFile("/etc/vtnuser.dat", raw::UserLine("admin", "secret1", 0xFFFFFFFFu)));
     ASSERT_TRUE(server_.Start(""));
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "127.0.0.1\tlocal\t" + std::to_string(server_.Port()) + "\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "127.0.0.1\tlocal\t" + std::to_string(server_.Port()) + "\n"));
     SetClientWaitSeconds(30);
     StartMainWindow();
 

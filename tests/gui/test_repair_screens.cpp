@@ -7,15 +7,6 @@ namespace {
 
 using RepairScreens = ServerGuiTest;
 
-std::function<void(GtkWidget*)> Shoot(const char* file)
-{
-    return [file](GtkWidget* w) {
-        const std::string path = ScreenshotPath(file);
-        EXPECT_TRUE(SaveWidgetPng(w, path)) << file;
-        EXPECT_FALSE(ReadFileText(path).empty()) << file;
-    };
-}
-
 TEST_F(RepairScreens, RepairDialogs)
 {
     Start([](SimScene& s) {
@@ -29,13 +20,13 @@ TEST_F(RepairScreens, RepairDialogs)
         s.Model().events.clear();
     });
     gtk_window_move(GTK_WINDOW(window_->pWindow), 0, 0);
-    RunScript({{"RAID Checking", "Cancel", Shoot("repair-delete.png")},
+    RunScript({{"RAID Checking", "Cancel", ShotAnswer("repair-delete.png")},
                {"RAID Checking", "Cancel",
                 [](GtkWidget* w) {
                     PickRows(ListIn(w), {"WDC WD1600JD"});
-                    Shoot("repair-add-disk.png")(w);
+                    ShotAnswer("repair-add-disk.png")(w);
                 }},
-               {"RAID Checking", "Cancel", Shoot("repair-rebuild.png")}},
+               {"RAID Checking", "Cancel", ShotAnswer("repair-rebuild.png")}},
               [this] { window_->ProbeArrayState(false, 0); });
 }
 
@@ -52,9 +43,9 @@ TEST_F(RepairScreens, SparePoolForm)
     });
     gtk_window_move(GTK_WINDOW(window_->pWindow), 0, 0);
     SparePool();
-    Shoot("spare-pool.png")(window_->pWindow);
+    ShotAnswer("spare-pool.png")(window_->pWindow);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(window_->pDedicatedRadio), TRUE);
-    Shoot("spare-dedicated.png")(window_->pWindow);
+    ShotAnswer("spare-dedicated.png")(window_->pWindow);
 }
 
 }  // namespace

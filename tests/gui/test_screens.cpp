@@ -89,7 +89,7 @@ using Screens = GuiTest;
 
 TEST_F(Screens, MainWindowWithEachForm)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "127.0.0.1\t127.0.0.1\t7402\n192.168.10.20\tstorage-1\t7402\nraid-host\tbackup\t7410\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "127.0.0.1\t127.0.0.1\t7402\n192.168.10.20\tstorage-1\t7402\nraid-host\tbackup\t7410\n"));
     CMainWindow* win = StartMainWindow();
     struct Shot {
         void (*show)();
@@ -100,9 +100,7 @@ TEST_F(Screens, MainWindowWithEachForm)
                  {IconView, "main-icon-view.png"}};
     for (const Shot& s : shots) {
         s.show();
-        const std::string path = ScreenshotPath(s.file);
-        EXPECT_TRUE(SaveWidgetPng(win->pWindow, path)) << s.file;
-        EXPECT_FALSE(ReadFileText(path).empty());
+        ExpectShot(win->pWindow, s.file);
     }
     // The /Operation menu of the array form, opened.
     ArrayManagement();
@@ -110,7 +108,7 @@ TEST_F(Screens, MainWindowWithEachForm)
     gtk_menu_popup_at_widget(GTK_MENU(submenu), win->MenuItem("/Operation"), GDK_GRAVITY_SOUTH_WEST,
                              GDK_GRAVITY_NORTH_WEST, nullptr);
     GtkWidget* top = gtk_widget_get_toplevel(submenu);
-    EXPECT_TRUE(SaveWidgetPng(top, ScreenshotPath("menu-operation.png")));
+    ExpectShot(top, "menu-operation.png");
     gtk_menu_popdown(GTK_MENU(submenu));
 }
 

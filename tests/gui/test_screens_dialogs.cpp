@@ -123,7 +123,7 @@ TEST_F(DialogScreens, MailConfigurationAndAbout)
     gtk_window_resize(GTK_WINDOW(win->pWindow), 640, 360);
     EventNotification();
     ASSERT_EQ(ColumnListRows(win->pRecipientList), 3);
-    EXPECT_TRUE(SaveWidgetPng(win->pWindow, ScreenshotPath("main-event-notification-rows.png")));
+    ExpectShot(win->pWindow, "main-event-notification-rows.png");
     Responder r({{"E-mail notification setting", "Cancel", Shot("dialog-smtp.png")},
                  {"Add recipient", "Cancel", Shot("dialog-recipient-add.png")},
                  {"Modify recipient", "Cancel", Shot("dialog-recipient-modify.png")},
@@ -167,9 +167,7 @@ TEST_F(DialogScreens, IconLegend)
     gtk_window_move(GTK_WINDOW(win->pWindow), 0, 0);
     gtk_window_resize(GTK_WINDOW(win->pWindow), 760, 860);
     IconView();
-    const std::string path = ScreenshotPath("main-icon-legend.png");
-    EXPECT_TRUE(SaveWidgetPng(win->pWindow, path));
-    EXPECT_FALSE(ReadFileText(path).empty());
+    ExpectShot(win->pWindow, "main-icon-legend.png");
 }
 
 }  // namespace

@@ -33,14 +33,12 @@ TEST_F(LoginScreens, EventViewWithEverySeverity)
     for (const auto& r : rows)
         AddToClist(r.severity, r.time, r.text);
     ASSERT_EQ(win->nLogRows, 8);
-    const std::string path = ScreenshotPath("event-view.png");
-    EXPECT_TRUE(SaveWidgetPng(win->pWindow, path));
-    EXPECT_FALSE(ReadFileText(path).empty());
+    ExpectShot(win->pWindow, "event-view.png");
 }
 
 TEST_F(LoginScreens, SystemDialogsAndTheFileDialog)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "192.168.10.20\tstorage-1\t7402\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "192.168.10.20\tstorage-1\t7402\n"));
     CMainWindow* win = StartMainWindow();
     const struct {
         void (*open)();

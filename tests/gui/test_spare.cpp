@@ -2,8 +2,6 @@
 // lists, the arrays that can take a dedicated spare, adding and removing spares with each warning
 // and question answered both ways, the disk's spare bit and its array in the controller's state,
 // the sentences in the server's log, refused requests and a refused reboot.
-#include <sys/stat.h>
-
 #include "drivergui_list.h"
 #include "repairtest.h"
 
@@ -95,11 +93,6 @@ protected:
                "|" + ColumnListText(window_->pDiskInfoList, 0, 2);
     }
     bool Sensitive(GtkWidget* w) { return gtk_widget_get_sensitive(w); }
-    bool RebootMarked() const
-    {
-        struct stat st{};
-        return stat(root_.Path("/var/run/vtn.reboot").c_str(), &st) == 0;
-    }
     // The sentence of a spare request about the disk in the server's log.
     bool Logged(const std::string& start, const std::string& model, const char* result)
     {
@@ -319,7 +312,7 @@ TEST_F(Spare, DriverWithoutThePoolOpensInDedicatedModeAndNothingGoesWithoutAnArr
 
 TEST_F(Spare, RefusedRebootIsTold)
 {
-    ASSERT_TRUE(WriteRootFile("/etc/vtnuser.dat", raw::UserLine(kDefaultUser, kDefaultPassword,
+    ASSERT_TRUE(raw::WriteSystemFile("/etc/vtnuser.dat", raw::UserLine(kDefaultUser, kDefaultPassword,
                                                                 VTN_RIGHTS_ALL & ~VTN_RIGHT_REBOOT)));
     StartOn(SpareScene);
     Add("F160", {Box("Warning", "OK", WillErase("F160")), Box("Confirmation", "OK", PutIn("F160")),

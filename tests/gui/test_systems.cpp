@@ -107,7 +107,7 @@ TEST_F(Systems, OneLineAtATimeThroughTheStagingRecord)
 
 TEST_F(Systems, RepeatedAddressesAreFoundByExactText)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "10.0.0.1\tone\t7402\n127.0.0.1\tlocal\t7402\nHost\th\t1\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "10.0.0.1\tone\t7402\n127.0.0.1\tlocal\t7402\nHost\th\t1\n"));
     StartMainWindow();
     struct Case {
         const char* text;
@@ -120,7 +120,7 @@ TEST_F(Systems, RepeatedAddressesAreFoundByExactText)
 
 TEST_F(Systems, ListDataOfTheCurrentRow)
 {
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", "10.0.0.1\tone\t7402\n10.0.0.2\ttwo\t7403\n"));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", "10.0.0.1\tone\t7402\n10.0.0.2\ttwo\t7403\n"));
     CMainWindow* win = StartMainWindow();
     std::string texts[4];
     ColumnListSelectRow(win->pSysList, 1);
@@ -133,7 +133,7 @@ TEST_F(Systems, ListDataOfTheCurrentRow)
     ColumnListSelectRow(win->pSysList, 0);
     ASSERT_TRUE(GetListData(win->pSysList, 1, two));
     EXPECT_EQ(two[1], "one");
-    ASSERT_TRUE(WriteRootFile("/usr/bin/vtnsys.log", ""));
+    ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", ""));
     LoadSystem(win->pSysList);
     EXPECT_FALSE(GetListData(win->pSysList, 3, texts));
 }

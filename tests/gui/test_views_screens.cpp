@@ -55,9 +55,7 @@ TEST_F(ViewScreens, PagesBesideTheTrees)
         GtkWidget* tree = s.deviceForm ? window_->pDeviceTree : window_->pArrayTree;
         gtk_tree_view_expand_all(GTK_TREE_VIEW(tree));
         ASSERT_TRUE(SelectLabel(tree, s.label));
-        const std::string path = ScreenshotPath(s.file);
-        EXPECT_TRUE(SaveWidgetPng(window_->pWindow, path));
-        EXPECT_FALSE(ReadFileText(path).empty());
+        ExpectShot(window_->pWindow, s.file);
     }
 }
 

@@ -30,31 +30,24 @@ TEST_F(WizardScreens, EachStepAndADiskPageWithItsButtons)
     gtk_window_resize(GTK_WINDOW(window_->pWindow), 1250, 960);
     EXPECT_TRUE(PumpUntil([this] { return gtk_widget_get_allocated_width(window_->pWindow) == 1250; }));
 
-    auto shoot = [](GtkWidget* window, const char* file) {
-        SCOPED_TRACE(file);
-        const std::string path = ScreenshotPath(file);
-        EXPECT_TRUE(SaveWidgetPng(window, path));
-        EXPECT_FALSE(ReadFileText(path).empty());
-    };
-
     ASSERT_TRUE(SelectLabel(window_->pArrayTree, "ST380013AS"));
-    shoot(window_->pWindow, "page-disk-features.png");
+    ExpectShot(window_->pWindow, "page-disk-features.png");
 
     CreateArray();
-    shoot(Wiz()->pWizard, "wizard-step1.png");
+    ExpectShot(Wiz()->pWizard, "wizard-step1.png");
     ASSERT_TRUE(ChooseText(Wiz()->pTypeCombo, "RAID1"));
     Click(Wiz()->pNextBtn);
-    shoot(Wiz()->pWizard, "wizard-step2-raid1.png");
+    ExpectShot(Wiz()->pWizard, "wizard-step2-raid1.png");
     Click(Wiz()->pBackBtn);
     ASSERT_TRUE(ChooseText(Wiz()->pTypeCombo, "RAID5"));
     Click(Wiz()->pNextBtn);
     ASSERT_TRUE(ChooseText(Wiz()->pBlockCombo, "32K"));
     ASSERT_TRUE(ChooseOption("Scrub (build parity)"));
-    shoot(Wiz()->pWizard, "wizard-step2-raid5.png");
+    ExpectShot(Wiz()->pWizard, "wizard-step2-raid5.png");
     Click(Wiz()->pNextBtn);
     AddDisks({"ST380013AS", "WDC WD800JD"});
     ASSERT_TRUE(SelectDisk(Wiz()->pAvailDisks, "ST3120026AS"));
-    shoot(Wiz()->pWizard, "wizard-step3.png");
+    ExpectShot(Wiz()->pWizard, "wizard-step3.png");
     CloseCreateArray();
 }
 

@@ -2,8 +2,6 @@
 // created through the wizard's own handlers and seen in the controller's state (members in the
 // order chosen, block size, operation) and in the server's log; the reboot offer answered OK under
 // VTN_ROOT; a logout, a broken connection and a new connection closing the wizard midway.
-#include <sys/stat.h>
-
 #include "guiserver.h"
 #include "wizardtest.h"
 
@@ -99,12 +97,6 @@ protected:
             EXPECT_TRUE(listed);
             EXPECT_EQ(RebootMarked(), c.answer && std::string(c.answer) == "OK");
         }
-    }
-
-    bool RebootMarked() const
-    {
-        struct stat st{};
-        return stat(root_.Path("/var/run/vtn.reboot").c_str(), &st) == 0;
     }
 
     // Ids of the simulated disks by name, and the top-level array of a name.

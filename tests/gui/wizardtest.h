@@ -158,22 +158,6 @@ inline void Click(GtkWidget* button)
     gtk_button_clicked(GTK_BUTTON(button));
 }
 
-// Runs op with the scripted answers and waits until every one was given; what the answered
-// windows showed. A window the script does not expect makes the watchdog fail the test.
-inline std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op,
-                                         int watchdogMs = 30000)
-{
-    const size_t expected = script.size();
-    Responder r(std::move(script), watchdogMs);
-    op();
-    EXPECT_TRUE(r.WaitDone(watchdogMs));
-    EXPECT_EQ(r.Seen().size(), expected) << "windows answered";
-    // Nothing else may wait for an answer.
-    for (const char* title : {"Warning", "Error", "Confirmation"})
-        EXPECT_TRUE(TopWindows(title).empty()) << "an unexpected \"" << title << "\" box";
-    return r.Seen();
-}
-
 // The first label of a window the responder saw: a message box's text.
 inline std::string BoxText(const SeenWindow& w)
 {

@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,8 +79,7 @@ struct Point {
 // Runs the change in a child that fails as told; returns the child's exit status.
 int RunFailing(const _VTN_USER_INFO& request, uint8_t action, const Point& point)
 {
-    pid_t pid = fork();
-    if (pid == 0) {
+    return JoinChild(ForkChild([&] {
         if (point.how == Failure::DieAtStep) {
             gDieAt = point.step;
             VtnSetFileStepHook(DieAtStep);
@@ -93,10 +91,7 @@ int RunFailing(const _VTN_USER_INFO& request, uint8_t action, const Point& point
         }
         _VTN_USER_INFO r = request;
         _exit(SetUser(&r, action) == VTN_SUCCESS ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }));
 }
 
 }  // namespace
