@@ -271,8 +271,7 @@ def scenario_create_raid1(s):
         for disk in ('VTNSIM HD80GS', 'VTNSIM HD250GS'):
             item = s.wait(lambda: [i for i in g.find_all(available, 'list item') if g.labels(i, disk)],
                           '%s offered' % disk)[0]
-            g.click(item)
-            s.wait(lambda: vtnui.has_state(item, vtnui.pyatspi.STATE_SELECTED), '%s chosen' % disk)
+            g.choose(item, disk)
             # The two arrow buttons between the lists, right arrow above.
             arrows = sorted((b for b in g.find_all(wizard, 'push button') if not vtnui.caption(vtnui.name_of(b))),
                             key=lambda b: vtnui.extents(b)[1])
@@ -334,7 +333,7 @@ def scenario_repair_raid1(s):
         dialog = g.window('RAID Checking', "Array 'Mirror' is broken,\nDo you want to add one of the following disks to it?")
         item = s.wait(lambda: [i for i in g.find_all(dialog, 'list item') if g.labels(i, 'VTNSIM HD120GS')],
                       'the free 120 GB disk offered')[0]
-        g.click(item)
+        g.choose(item, 'the free 120 GB disk')
         s.wait(lambda: g.labels(dialog, re.compile(r'Capacity: 120\.00 GB')), 'the disk\'s capacity shown')
         g.press(dialog, 'Ok')
         g.answer('Confirmation', 'Changing Mirror Disk succeeded!')

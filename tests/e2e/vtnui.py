@@ -539,17 +539,27 @@ class Gui:
             return None
         # A list filled a moment ago places its rows lazily: a click that fast may find no row,
         # and a person would click again.
-        for attempt in range(3):
-            r, cell = self.s.wait(look, 'a row showing "%s"' % text, 30)
-            self.click(cell, text if isinstance(text, str) else None)
+        r, cell = self.s.wait(look, 'a row showing "%s"' % text, 30)
+        self.click_until(cell, lambda: has_state(self.cell_at(table, r, column), pyatspi.STATE_SELECTED),
+                         'row "%s" selected' % text, text if isinstance(text, str) else None)
+        return r
+
+    def choose(self, item, what):
+        """Clicks a list item until it shows selected."""
+        self.click_until(item, lambda: has_state(item, pyatspi.STATE_SELECTED), '%s chosen' % what, what)
+
+    def click_until(self, acc, done, what, caption_=None, attempts=3):
+        """Clicks acc until done holds: a click on a busy program can go astray, and a person would
+        click again (only for clicks that a second one does not undo)."""
+        for attempt in range(attempts):
+            self.click(acc, caption_)
             try:
-                self.s.wait(lambda: has_state(self.cell_at(table, r, column), pyatspi.STATE_SELECTED),
-                            'row "%s" selected' % text, 2 if attempt < 2 else 10)
-                return r
+                self.s.wait(done, what, 2 if attempt < attempts - 1 else 10)
+                return
             except ScenarioFailed:
-                if attempt == 2:
+                if attempt == attempts - 1:
                     raise
-                self.s.log('row "%s" not selected yet: clicking again' % text)
+                self.s.log('not yet %s: clicking again' % what)
 
 
 class Session:

@@ -390,7 +390,7 @@ TEST_F(MailDialogs, RecipientsAddedModifiedDeletedAndMailed)
 TEST_F(MailDialogs, ClickedRowOfARecipientGoneLeavesNothingToActOn)
 {
     StartLoggedIn();
-    Run(SMTPServerSet, {{kSetting, "OK", Smtp(true, "raid@example.com", "127.0.0.1", std::to_string(sinkPort_))},
+    Run(SMTPServerSet, {{kSetting, "OK", Smtp(true, "raid@example.com", "127.0.0.1", std::to_string(sink_.Port()))},
                         {"Confirmation", "OK"}});
     for (const char* who : {"alice", "bob"}) {
         _VTN_MAIL_RECIPIENT_INFO r{};
