@@ -7,12 +7,10 @@
 #include "dam.h"
 #include "damui.h"
 #include "global_log.h"
-#include "paths.h"
+#include "locallog.h"
 #include "textutil.h"
 
 namespace {
-
-constexpr const char* kLocalLog = "/usr/bin/log_loacl.txt";
 
 std::string Location(unsigned int id)
 {
@@ -109,10 +107,7 @@ void CDisk::SaveLog(const char* text)
                static_cast<int>(t.day), 2000 + static_cast<int>(t.year), static_cast<int>(t.hour),
                static_cast<int>(t.minute), static_cast<int>(t.second));
 
-    if (FILE* f = fopen(VtnPathForWrite(kLocalLog).c_str(), "a")) {
-        fprintf(f, "%c\t%s\t%s\n", ev.severity, when, ev.text);
-        fclose(f);
-    }
+    AppendLocalLog(ev.severity, when, ev.text);  // a failure is told there; the row still shows the event
     AddToClist(ev.severity, when, ev.text);
 }
 

@@ -77,6 +77,9 @@ constexpr int VTN_PROBE_SLOTS = 20;
 
 // ---- the main window --------------------------------------------------------------------------
 
+// Most events the event list keeps from a load of the server's log: the newest.
+constexpr size_t VTN_LOG_LOAD_MAX = 1000000;
+
 class CMainWindow {
 public:
     CMainWindow();
@@ -220,6 +223,8 @@ public:
     unsigned int nConnectCount = 0;
     // The idle that finishes a broken connection's logout, 0 when none waits.
     unsigned int nConnectOutSource = 0;
+    // Most events the event list keeps from a load of the server's log (the newest).
+    size_t nLogLoadMax = VTN_LOG_LOAD_MAX;
 
     // Event sources the window added; removed when it is destroyed.
     unsigned int nTimerSource;

@@ -1,12 +1,7 @@
 // Handlers of the Event View form: the severity filter and the sorts by a click on a column title.
-#include <algorithm>
-#include <cstring>
-#include <numeric>
-#include <string>
-#include <vector>
-
 #include "drivergui.h"
 #include "drivergui_list.h"
+#include "drivergui_loglist.h"
 #include "paths.h"
 #include "signfunc.h"
 
@@ -32,23 +27,11 @@ void SetSortDescending(GtkWidget* list, bool descending)
 }
 
 // Sorts the rows once, stably, by the texts of column with strcmp in the list's direction;
-// the store itself keeps no sort, so rows appended later go last.
+// the list keeps no sort, so rows appended later go last.
 void SortByColumn(GtkWidget* list, int column)
 {
     g_object_set_data(G_OBJECT(list), kSortColumnKey, GINT_TO_POINTER(column));
-    const int rows = ColumnListRows(list);
-    std::vector<std::string> keys(static_cast<size_t>(rows));
-    for (int r = 0; r < rows; ++r)
-        keys[static_cast<size_t>(r)] = ColumnListText(list, r, column);
-    std::vector<int> order(static_cast<size_t>(rows));
-    std::iota(order.begin(), order.end(), 0);
-    const bool descending = SortDescending(list);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int c = strcmp(keys[static_cast<size_t>(a)].c_str(), keys[static_cast<size_t>(b)].c_str());
-        return descending ? c > 0 : c < 0;
-    });
-    if (rows > 1)
-        gtk_list_store_reorder(GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(list))), order.data());
+    LogListSort(list, column, SortDescending(list));
 }
 
 void Toggle(GtkWidget* button, uint32_t bit)
@@ -85,15 +68,19 @@ void log_sort_type()
     CMainWindow* win = GetMainWindow();
     if (win == nullptr || win->pLogList == nullptr)
         return;
-    ClearLogList();
-    const std::vector<SLogLine> lines = ReadLocalLog();
+    // One read of the copy, then one pass per severity in file order.
+    const SLogRows lines = ReadLocalLog();
     const char errorsFirst[] = {'E', 'W', 'I'};
     const char informationFirst[] = {'I', 'W', 'E'};
     const char* passes = win->bSortOrder == 0 ? errorsFirst : informationFirst;
+    SLogRows rows;
+    rows.bytes.reserve(lines.bytes.size());
+    rows.rows.reserve(lines.Size());
     for (int pass = 0; pass < 3; ++pass)
-        for (const SLogLine& l : lines)
-            if (l.severity == passes[pass])
-                AddToClist(l.severity, l.time.c_str(), l.text.c_str());
+        for (size_t r = 0; r < lines.Size(); ++r)
+            if (lines.Severity(r) == passes[pass])
+                rows.Add(lines.Severity(r), lines.Time(r), lines.Text(r));
+    ShowLogRows(std::move(rows));
 }
 
 void log_sort_time()

@@ -5,6 +5,7 @@
 #include "dialogs/createarray.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
+#include "drivergui_loglist.h"
 #include "signfunc.h"
 #include "textutil.h"
 #include "xpm_data.h"
@@ -298,9 +299,7 @@ void CMainWindow::BuildEventView(GtkWidget* box)
     g_signal_connect(save, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { SaveLog(); }), nullptr);
     gtk_box_pack_start(GTK_BOX(buttons), save, FALSE, FALSE, 0);
 
-    GtkWidget* list = NewColumnList(3, EventViewListTitles);
-    ColumnListSetWidth(list, 1, 150);
-    ColumnListSetWidth(list, 2, 0);
+    GtkWidget* list = NewLogList(EventViewListTitles);
     ColumnListOnClickColumn(list, log_click_column, nullptr);
     gtk_box_pack_start(GTK_BOX(box), ScrolledColumnList(list), TRUE, TRUE, 0);
     pLogList = list;

@@ -1,5 +1,7 @@
 #include "drivergui_list.h"
 
+#include "drivergui_loglist.h"
+
 #include <vector>
 
 // Store columns for n list columns: [0, n) shown texts, [n, 2n) texts as given, [2n, 3n) pictures.
@@ -12,14 +14,22 @@ const char* const kColumnHandlerKey = "vtn-click-column";
 const char* const kColumnDataKey = "vtn-click-column-data";
 const char* const kColumnIndexKey = "vtn-column-index";
 
+GtkTreeModel* Model(GtkWidget* list)
+{
+    return gtk_tree_view_get_model(GTK_TREE_VIEW(list));
+}
+
+// The list's store; null (and a critical) for a list that is not filled through these helpers.
 GtkListStore* Store(GtkWidget* list)
 {
-    return GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(list)));
+    GtkTreeModel* model = Model(list);
+    g_return_val_if_fail(GTK_IS_LIST_STORE(model), nullptr);
+    return GTK_LIST_STORE(model);
 }
 
 bool RowIter(GtkWidget* list, int row, GtkTreeIter* iter)
 {
-    return row >= 0 && gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(Store(list)), iter, nullptr, row);
+    return row >= 0 && gtk_tree_model_iter_nth_child(Model(list), iter, nullptr, row);
 }
 
 void OnSelectionChanged(GtkTreeSelection* selection, gpointer list)
@@ -43,16 +53,8 @@ void OnColumnClicked(GtkTreeViewColumn* column, gpointer list)
 
 }  // namespace
 
-GtkWidget* NewColumnList(int columns, const char* const* titles)
+void AppendListColumns(GtkWidget* list, int columns, const char* const* titles)
 {
-    std::vector<GType> types;
-    for (int i = 0; i < columns * 2; ++i)
-        types.push_back(G_TYPE_STRING);
-    for (int i = 0; i < columns; ++i)
-        types.push_back(GDK_TYPE_PIXBUF);
-    GtkListStore* store = gtk_list_store_newv(static_cast<int>(types.size()), types.data());
-    GtkWidget* list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
-    g_object_unref(store);
     g_object_set_data(G_OBJECT(list), kColumnsKey, GINT_TO_POINTER(columns));
     for (int i = 0; i < columns; ++i) {
         GtkTreeViewColumn* column = gtk_tree_view_column_new();
@@ -71,6 +73,19 @@ GtkWidget* NewColumnList(int columns, const char* const* titles)
     }
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_BROWSE);
     ConnectSelectionHandler(list, "changed", G_CALLBACK(OnSelectionChanged), list);
+}
+
+GtkWidget* NewColumnList(int columns, const char* const* titles)
+{
+    std::vector<GType> types;
+    for (int i = 0; i < columns * 2; ++i)
+        types.push_back(G_TYPE_STRING);
+    for (int i = 0; i < columns; ++i)
+        types.push_back(GDK_TYPE_PIXBUF);
+    GtkListStore* store = gtk_list_store_newv(static_cast<int>(types.size()), types.data());
+    GtkWidget* list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
+    g_object_unref(store);
+    AppendListColumns(list, columns, titles);
     return list;
 }
 
@@ -104,7 +119,10 @@ int ColumnListColumns(GtkWidget* list)
 int ColumnListAppend(GtkWidget* list, const char* const* texts)
 {
     GtkTreeIter iter;
-    gtk_list_store_append(Store(list), &iter);
+    GtkListStore* store = Store(list);
+    if (store == nullptr)
+        return -1;
+    gtk_list_store_append(store, &iter);
     int row = ColumnListRows(list) - 1;
     for (int i = 0; i < ColumnListColumns(list); ++i)
         ColumnListSetText(list, row, i, texts ? texts[i] : nullptr);
@@ -140,7 +158,7 @@ std::string CellText(GtkWidget* list, int row, int storeColumn)
     if (!RowIter(list, row, &iter))
         return "";
     gchar* text = nullptr;
-    gtk_tree_model_get(GTK_TREE_MODEL(Store(list)), &iter, storeColumn, &text, -1);
+    gtk_tree_model_get(Model(list), &iter, storeColumn, &text, -1);
     std::string out = text ? text : "";
     g_free(text);
     return out;
@@ -167,7 +185,7 @@ GdkPixbuf* ColumnListPixbuf(GtkWidget* list, int row, int column)
     if (column < 0 || column >= n || !RowIter(list, row, &iter))
         return nullptr;
     GdkPixbuf* pixbuf = nullptr;
-    gtk_tree_model_get(GTK_TREE_MODEL(Store(list)), &iter, 2 * n + column, &pixbuf, -1);
+    gtk_tree_model_get(Model(list), &iter, 2 * n + column, &pixbuf, -1);
     if (pixbuf)
         g_object_unref(pixbuf);  // the store keeps its own reference
     return pixbuf;
@@ -175,7 +193,7 @@ GdkPixbuf* ColumnListPixbuf(GtkWidget* list, int row, int column)
 
 int ColumnListRows(GtkWidget* list)
 {
-    return gtk_tree_model_iter_n_children(GTK_TREE_MODEL(Store(list)), nullptr);
+    return gtk_tree_model_iter_n_children(Model(list), nullptr);
 }
 
 int ColumnListSelectedRow(GtkWidget* list)
@@ -211,7 +229,10 @@ void ColumnListRemove(GtkWidget* list, int row)
 
 void ColumnListClear(GtkWidget* list)
 {
-    gtk_list_store_clear(Store(list));
+    if (IsLogList(list))
+        LogListReplace(list, SLogRows());
+    else if (GtkListStore* store = Store(list))
+        gtk_list_store_clear(store);
 }
 
 void ColumnListOnSelectRow(GtkWidget* list, ColumnListRowHandler handler, void* data)

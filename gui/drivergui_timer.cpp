@@ -4,7 +4,7 @@
 
 #include "client.h"
 #include "drivergui.h"
-#include "paths.h"
+#include "locallog.h"
 #include "signfunc.h"
 #include "textutil.h"
 
@@ -86,10 +86,7 @@ bool TakeEvent(CMainWindow* win, const _VTN_LOG_EVENT& event)
         if (GetMainWindow() != win)
             return false;
     }
-    if (FILE* f = fopen(VtnPathForWrite(kLocalLogFile).c_str(), "a")) {
-        SaveLogFile(f, event.severity, when, event.text);
-        fclose(f);
-    }
+    AppendLocalLog(event.severity, when, event.text);  // a failure is told there; the row still comes
     uint32_t device = VTN_ID_NONE;
     uint8_t kind = 0;
     ReadField(&event, sizeof event, kEventDeviceOffset, &device);

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "drivergui_loglist.h"
 #include "global_time.h"
+#include "locallog.h"
 
 constexpr size_t VTN_SYS_FIELD_SIZE = 200;
 
@@ -81,13 +83,13 @@ bool IsNum(const char* from, const char* to);
 
 // ---- event log view -------------------------------------------------------------------------------
 
-// The GUI's copy of the connected server's event log.
-constexpr const char* kLocalLogFile = "/usr/bin/log_loacl.txt";
-// Room for a time text and a message read from the copy.
+// Room for a time text and a message read from the copy ("/usr/bin/log_loacl.txt", locallog.h).
 constexpr size_t VTN_LOG_TIME_SIZE = 32;
 constexpr size_t VTN_LOG_TEXT_SIZE = 512;
-// Most lines one load takes from a server.
-constexpr int VTN_LOG_LOAD_MAX = 100000;
+
+// Reads characters up to stop (or, with stopAtLineEnd, a line feed) into field, keeping at most
+// size - 1 of them. The character that ended the field: stop, '\n' or EOF.
+int ReadUntil(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd);
 
 // Appends "%c\t%s\t%s\n"; nothing for a null file. Line ends inside the texts become blanks.
 void SaveLogFile(FILE* file, char severity, const char* time, const char* text);
@@ -95,15 +97,13 @@ void SaveLogFile(FILE* file, char severity, const char* time, const char* text);
 int LoadLogFile(FILE* file, char* severity, char* time, size_t timeSize, char* text, size_t textSize);
 // True when the severity passes the window's mask; other characters never pass.
 bool InFilter(char severity, const char* time, const char* text);
-// A row of the local log copy.
-struct SLogLine {
-    char severity;
-    std::string time, text;
-};
-// The rows of the local log copy that pass InFilter, in file order (none without the file).
-std::vector<SLogLine> ReadLocalLog();
+// The lines of the local log copy that pass InFilter, in file order (none without the file, or
+// while it holds another content than this session's).
+SLogRows ReadLocalLog();
 // The time text of a time record: "%02d/%02d/%d %02d:%02d:%02d".
 void LogTimeText(_TIME_RECORD t, char* buf, size_t size);
+// Shows rows as the whole event list (taken over) and selects the first.
+void ShowLogRows(SLogRows&& rows);
 // Refills the event list from the local copy through the filter.
 void FilterLog();
 // Reloads the event list and the local copy from the server.

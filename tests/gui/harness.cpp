@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "client.h"
+#include "locallog.h"
 #include "signfunc.h"
 #include "vtntree.h"
 
@@ -325,6 +326,7 @@ void GuiTest::TearDown()
     handle = -1;
     g_phydiskcount = g_sparediskcount = g_mirrordiskcount = g_stripediskcount = g_spandiskcount = 0;
     CVTNTree::ResetRemain();
+    ResetLocalLogState();
 }
 
 // ---- pictures -----------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 // checks some events call for.
 #include <cstring>
 #include <deque>
+#include <memory>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "drivergui_list.h"
 #include "fakedriver.h"
 #include "harness.h"
+#include "locallog.h"
 #include "signfunc.h"
 #include "vtnstatus.h"
 #include "xpm_data.h"
@@ -310,6 +313,27 @@ TEST_F(EventViewForm, ClearTakesEffectOnlyWhenTheServerCleared)
     }
 }
 
+TEST_F(EventViewForm, AClearAnsweredAfterTheConnectionBrokeSendsAndSaysNothingMore)
+{
+    FakeDriver f;  // connected
+    static int calls;
+    calls = 0;
+    gFuncs.clear_event_log = [](int) -> int { return ++calls, -1; };
+    CMainWindow* win = Start();
+    ASSERT_TRUE(WriteCopy("I\tt\tkept\n"));
+    FilterLog();
+    // The connection breaks while the question waits; its box comes on top, then the question is
+    // answered OK.
+    const auto seen = Answering({{"Warning", "OK", [](GtkWidget*) { ConnectOut(); }}, {"Error", "OK"}},
+                                [&] { gtk_button_clicked(GTK_BUTTON(win->pClearButton)); });
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].labels.front(), "Are you sure to clear the event log?");
+    EXPECT_EQ(seen[1].labels.front(), "Connection broken. You have to connect\n the system again.");
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(LocalCopy(root_), "I\tt\tkept\n");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"kept"});
+}
+
 // The server's log as the fakes serve it, and what they were asked.
 struct FakeLog {
     static inline std::vector<_VTN_LOG_EVENT> events;
@@ -317,6 +341,7 @@ struct FakeLog {
     static inline int breakAt = -1;   // index whose request finds the connection broken
     static inline int onResult = 0;   // answer to switching the channel on
     static inline bool endless = false;
+    static inline int delayUs = 0;     // time each request takes
 
     static void Bind()
     {
@@ -325,11 +350,14 @@ struct FakeLog {
         breakAt = -1;
         onResult = 0;
         endless = false;
+        delayUs = 0;
         gFuncs.enable_event_notify = [](int, uint8_t on) -> int {
             calls.push_back(on ? "on" : "off");
             return on ? onResult : 0;
         };
         gFuncs.enum_event = [](int, _VTN_LOG_EVENT* e, int index) -> int {
+            if (delayUs > 0)
+                g_usleep(static_cast<gulong>(delayUs));
             if (!endless)
                 calls.push_back("enum " + std::to_string(index));
             if (index == breakAt) {
@@ -395,20 +423,92 @@ TEST_F(EventViewForm, LoadReplacesTheListAndTheCopyOnlyOnceTheServerAnswered)
         EXPECT_EQ(LocalCopy(root_), c.copy);
         win->nLogMask = 7;
     }
-    // A server that never ends its log is read up to the bound.
+    EXPECT_EQ(win->nLogLoadMax, VTN_LOG_LOAD_MAX);
     FakeDriver f;
-    FakeLog::Bind();
-    FakeLog::endless = true;
-    LoadLog();
+    {
+        // More events than the list keeps: every one is read, the newest are kept, and a box says
+        // how many were left out.
+        SCOPED_TRACE("over the bound");
+        FakeLog::Bind();
+        win->nLogLoadMax = 1000;
+        std::string want;
+        for (int i = 0; i < 2500; ++i) {
+            FakeLog::events.push_back(Event("IWE"[i % 3], ("event " + std::to_string(i)).c_str()));
+            if (i >= 1500)
+                want += std::string(1, "IWE"[i % 3]) + "\t" + t + "\tevent " + std::to_string(i) + "\n";
+        }
+        Responder r(std::vector<Answer>{{"Warning", "OK"}});
+        LoadLog();
+        ASSERT_TRUE(r.WaitDone());
+        EXPECT_EQ(r.Seen()[0].labels.front(), "The event log holds more events than are shown:\nthe 1500 oldest were left out.");
+        EXPECT_EQ(FakeLog::calls.size(), 2503u);
+        EXPECT_EQ(LocalCopy(root_), want);
+        const std::vector<std::string> texts = Texts();
+        ASSERT_EQ(texts.size(), 1000u);
+        EXPECT_EQ(texts.front(), "event 1500");
+        EXPECT_EQ(texts.back(), "event 2499");
+        EXPECT_EQ(win->nLogRows, 1000);
+        win->nLogLoadMax = VTN_LOG_LOAD_MAX;
+    }
+    {
+        // A server that never ends its log holds the load only until the connection goes; what the
+        // list and the copy held stays.
+        SCOPED_TRACE("endless");
+        FakeLog::Bind();
+        FakeLog::endless = true;
+        FakeLog::breakAt = 200000;
+        const std::string before = LocalCopy(root_);
+        Responder r(std::vector<Answer>{{"Error", "OK"}});
+        LoadLog();
+        EXPECT_TRUE(r.WaitDone());
+        EXPECT_EQ(LocalCopy(root_), before);
+        EXPECT_EQ(Texts().size(), 1000u);
+    }
     const std::string copy = LocalCopy(root_);
-    EXPECT_EQ(std::count(copy.begin(), copy.end(), '\n'), VTN_LOG_LOAD_MAX);
-    EXPECT_EQ(FakeLog::calls, (std::vector<std::string>{"off", "on"}));
     // Not connected: nothing is asked and nothing changes.
     handle = -1;
     FakeLog::calls.clear();
     LoadLog();
     EXPECT_TRUE(FakeLog::calls.empty());
     EXPECT_EQ(LocalCopy(root_), copy);
+}
+
+TEST_F(EventViewForm, ALongLoadKeepsTheWindowDrawnAndEndsWhenTheUserLeaves)
+{
+    CMainWindow* win = Start();
+    FakeDriver f;
+    FakeLog::Bind();
+    FakeLog::delayUs = 2000;
+    for (int i = 0; i < 400; ++i)
+        FakeLog::events.push_back(Event('I', ("event " + std::to_string(i)).c_str()));
+    static int draws;
+    draws = 0;
+    const gulong drawn = g_signal_connect_after(win->pWindow, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer) {
+                                                    ++draws;
+                                                    return FALSE;
+                                                }),
+                                                nullptr);
+    gtk_widget_queue_draw(win->pWindow);
+    LoadLog();
+    g_signal_handler_disconnect(win->pWindow, drawn);
+    EXPECT_GT(draws, 0) << "the window was drawn while the log was read";
+    EXPECT_EQ(Texts().size(), 400u);
+
+    // The user logs out while the load runs: it stops at once, and the list and copy keep theirs.
+    FakeLog::Bind();
+    FakeLog::endless = true;
+    FakeLog::delayUs = 2000;
+    const std::string before = LocalCopy(root_);
+    // The endless load returns only once the connection went, so the source has run by then.
+    g_timeout_add(300, [](gpointer) -> gboolean {
+        LogoutSystem();
+        return G_SOURCE_REMOVE;
+    }, nullptr);
+    Responder r(std::vector<Answer>{{"Confirmation", "OK"}});
+    LoadLog();
+    ASSERT_TRUE(r.WaitDone());
+    EXPECT_EQ(LocalCopy(root_), before);
+    EXPECT_EQ(Texts().size(), 400u);
 }
 
 // Pushed events as the fake event channel serves them.
@@ -474,6 +574,100 @@ TEST_F(EventViewForm, TimerTakesEachEventInOrder)
     handle = -1;
     EXPECT_EQ(CMainWindow::SysTimer(nullptr), -1);
     EXPECT_EQ(FakeChannel::polls, 7);
+}
+
+TEST_F(EventViewForm, ACopyThatCannotBeWrittenStaysWholeAndNeverPassesForThisServersLog)
+{
+    CMainWindow* win = Start();
+    FakeDriver f;
+    FakeChannel::Bind();
+    const std::string t = "03/07/2025 14:05:09";
+    const char* const told = "The local copy of the event log\n(/usr/bin/log_loacl.txt) could not be written.";
+    // Events taken by the timer: each one's box, then the box of the copy where one comes.
+    auto take = [&](std::vector<_VTN_LOG_EVENT> events, std::vector<std::string> boxes) {
+        FakeChannel::queue.assign(events.begin(), events.end());
+        std::vector<Answer> script;
+        for (const std::string& b : boxes)
+            script.push_back({b == told ? "Error" : "Warning", "OK"});
+        Responder r(script);
+        EXPECT_EQ(CMainWindow::SysTimer(nullptr), 1);
+        ASSERT_TRUE(r.WaitDone());
+        std::vector<std::string> seen;
+        for (const SeenWindow& w : r.Seen())
+            seen.push_back(w.labels.front());
+        EXPECT_EQ(seen, boxes);
+    };
+    const std::string before = "W\t" + t + "\tbefore\n";
+    ASSERT_TRUE(WriteCopy(before));
+    {
+        SCOPED_TRACE("a full disk: nothing of a line goes in, and it is told once");
+        FileSizeLimit full(static_cast<off_t>(before.size() + 10));
+        take({Event('W', "first warning, longer than the room left"), Event('W', "second")},
+             {"first warning, longer than the room left", told, "second"});
+        CDisk disk;
+        disk.SaveLog("A sentence of the model.");
+        EXPECT_EQ(LocalCopy(root_), before);
+    }
+    {
+        SCOPED_TRACE("room again: the next line stands on its own, and a new failure is told again");
+        take({Event('W', "third")}, {"third"});
+        EXPECT_EQ(LocalCopy(root_), before + "W\t" + t + "\tthird\n");
+        FileSizeLimit full(0);
+        take({Event('W', "fourth")}, {"fourth", told});
+        EXPECT_EQ(LocalCopy(root_), before + "W\t" + t + "\tthird\n");
+    }
+    // Rows come whatever the copy did.
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"first warning, longer than the room left", "second",
+                                                 "A sentence of the model.", "third", "fourth"}));
+
+    // The copy of another server, then a login whose rewrite of it fails.
+    const std::string other = "E\t01/01/2020 00:00:00\tanother server's event\n";
+    struct Case {
+        const char* what;
+        bool unwritable;  // else a full disk
+    } cases[] = {{"a full disk", false}, {"a folder and a file that cannot be written", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetLocalLogState();
+        ASSERT_TRUE(WriteCopy(other));
+        FakeLog::Bind();
+        FakeLog::events = {Event('I', "this server's event")};
+        std::unique_ptr<FileSizeLimit> full;
+        std::unique_ptr<Unprivileged> user;
+        if (c.unwritable) {
+            // Readable by every user, writable by none.
+            ASSERT_EQ(chmod(root_.Dir().c_str(), 0755), 0);
+            ASSERT_EQ(chmod(root_.Path("/usr/bin").c_str(), 0555), 0);
+            ASSERT_EQ(chmod(root_.Path(kLocalLogFile).c_str(), 0444), 0);
+            user = std::make_unique<Unprivileged>();
+        } else {
+            full = std::make_unique<FileSizeLimit>(10);
+        }
+        {
+            Responder r(std::vector<Answer>{{"Error", "OK"}});
+            LoadLog();
+            ASSERT_TRUE(r.WaitDone());
+            EXPECT_EQ(r.Seen()[0].labels.front(), told);
+        }
+        EXPECT_EQ(Texts(), std::vector<std::string>{"this server's event"});
+        // Neither a filter change nor a sort nor a later event shows the other server's lines.
+        FilterLog();
+        EXPECT_TRUE(Texts().empty());
+        ClickColumn(0);
+        EXPECT_TRUE(Texts().empty());
+        take({Event('W', "later")}, {"later"});
+        FilterLog();
+        EXPECT_TRUE(Texts().empty());
+        user.reset();
+        full.reset();
+        if (c.unwritable) {
+            EXPECT_EQ(LocalCopy(root_), other) << "left as it was, and never shown";
+            ASSERT_EQ(chmod(root_.Path("/usr/bin").c_str(), 0755), 0);
+            ASSERT_EQ(chmod(root_.Path(kLocalLogFile).c_str(), 0644), 0);
+        } else {
+            EXPECT_EQ(LocalCopy(root_), "") << "the other server's copy is gone";
+        }
+    }
 }
 
 TEST_F(EventViewForm, EventsNamingADeviceRunTheirChecks)

@@ -14,6 +14,8 @@
 #include <ftw.h>
 #include <netinet/in.h>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -287,4 +289,44 @@ bool FileExists(const std::string& path)
 {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+FileSizeLimit::FileSizeLimit(off_t bytes)
+{
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    old_[0] = static_cast<off_t>(old.rlim_cur);
+    old_[1] = static_cast<off_t>(old.rlim_max);
+    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit{static_cast<rlim_t>(bytes), old.rlim_max};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        abort();
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    struct rlimit old{static_cast<rlim_t>(old_[0]), static_cast<rlim_t>(old_[1])};
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler_);
+}
+
+Unprivileged::Unprivileged()
+{
+    if (geteuid() != 0)
+        return;
+    constexpr uid_t kNobody = 65534;
+    if (seteuid(kNobody) != 0)
+        abort();
+    dropped_ = true;
+}
+
+Unprivileged::~Unprivileged()
+{
+    if (!dropped_)
+        return;
+    if (seteuid(0) != 0)
+        abort();
+    // A change of the effective user made the process undumpable; the sanitizers' leak check
+    // needs it as it was.
+    prctl(PR_SET_DUMPABLE, 1);
 }

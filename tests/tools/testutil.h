@@ -68,3 +68,30 @@ time_t LocalTime(int year, int month, int day, int hour, int minute, int second 
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
+
+// While it lives, the files this process writes can grow to at most bytes, and a write past that
+// fails (SIGXFSZ ignored): a full disk as this process meets it.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(off_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    off_t old_[2];
+    void (*oldHandler_)(int);
+};
+
+// While it lives, this process's files are accessed as an unprivileged user when it runs as root,
+// so that permission bits hold for it (a folder of 0555 cannot be written).
+class Unprivileged {
+public:
+    Unprivileged();
+    ~Unprivileged();
+    Unprivileged(const Unprivileged&) = delete;
+    Unprivileged& operator=(const Unprivileged&) = delete;
+
+private:
+    bool dropped_ = false;
+};
