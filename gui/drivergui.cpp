@@ -250,6 +250,8 @@ void CMainWindow::Create()
 
     ShowEventView("Event View");
     ShowRemoteCon("Remote Control");
+    // Nobody is logged in: gated at once, whatever the systems list holds.
+    FreshPrivilege();
     nTimerSource = g_timeout_add(2000, SysTimer, nullptr);
     PrintStatus("No system connected");
 }

@@ -241,6 +241,7 @@ void LogoutSteps(CMainWindow* win)
     memset(NewSys.szPassword, 0, sizeof NewSys.szPassword);
     win->bLoggedIn = false;
     win->FreshRemoteConTool();
+    win->FreshPrivilege();  // also when the list has no row to select
     win->FreshTree();
     win->PrintStatus("No system connected");
 }

@@ -161,9 +161,9 @@ TEST_F(Login, RemoteControlToolbarWithoutRowsOrSelection)
             out.push_back(gtk_widget_get_sensitive(row.button) && gtk_widget_get_sensitive(row.menuitem));
         return out;
     };
-    // An empty list: only "New System", and the menu bar is left as it was made.
+    // An empty list: only "New System", and the menu bar gated as nobody is logged in.
     EXPECT_EQ(toolbar(), (std::vector<bool>{true, false, false, false, false}));
-    EXPECT_TRUE(gtk_widget_get_sensitive(win->MenuItem("/Management")));
+    EXPECT_FALSE(gtk_widget_get_sensitive(win->MenuItem("/Management")));
     // Rows without a selection: the same buttons, and the menu bar gated.
     const char* row[] = {"10.0.0.1", "one", "7402", "Disconnected"};
     ColumnListAppend(win->pSysList, row);

@@ -1,12 +1,17 @@
 // The main window under a user's keys and clicks, made by the X server (VTN_OWN_DISPLAY: the
-// pointer and the keyboard are this program's alone): the keys it silences.
+// pointer and the keyboard are this program's alone): the keys it silences, and the gating of the
+// menu bar and the Remote Control toolbar while nobody is logged in.
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "client.h"
 #include "drivergui_list.h"
+#include "fakedriver.h"
 #include "harness.h"
 #include "signfunc.h"
+#include "textutil.h"
 
 namespace {
 
@@ -90,5 +95,98 @@ TEST_F(WindowKeys, EnterSpaceUpAndDownDoNothingWhileOtherKeysWork)
     PressKey(GDK_KEY_Escape);
     EXPECT_FALSE(SubmenuShown(win, "/File"));
 }
+
+// ---- nobody logged in --------------------------------------------------------------------------
+
+struct Start {
+    const char* what;
+    const char* systems;  // the systems file; null: none
+    bool rows;            // the list starts with a row selected
+    bool logout;          // the list emptied while logged in, then a logout
+};
+
+void PrintTo(const Start& s, std::ostream* os)
+{
+    *os << s.what;
+}
+
+class LoggedOut : public GuiTest, public ::testing::WithParamInterface<Start> {};
+
+// What a click on each Remote Control button opens: the window title, or null for none.
+std::vector<const char*> ButtonWindows(bool rows)
+{
+    return {"Add a new system", rows ? "Modify the system" : nullptr, rows ? "Warning" : nullptr,
+            rows ? "Login Form" : nullptr, nullptr};
+}
+
+TEST_P(LoggedOut, OnlyWhatNeedsNoLoginCanBeUsed)
+{
+    const Start& c = GetParam();
+    if (c.systems) {
+        ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", c.systems));
+    }
+    std::unique_ptr<FakeDriver> driver;
+    if (c.logout) {
+        // Logged in as a user with every right, the one row deleted, then the logout.
+        driver = std::make_unique<FakeDriver>();
+        gFuncs.disconnect_system = [](int) -> int { return 0; };
+    }
+    CMainWindow* win = StartMainWindow();
+    if (c.logout) {
+        CopyText(NewSys.szUserName, "admin");
+        win->bLoggedIn = true;
+        win->UserInfo.rights = 0xFFFFFFFFu;
+        win->FreshRemoteConTool();
+        Answering({{"Warning", "OK"}}, [] { DelSystem(); });
+        ASSERT_EQ(ColumnListRows(win->pSysList), 0);
+        Answering({{"Confirmation", "OK"}}, [] { EXPECT_TRUE(LogoutSystem()); });
+        ASSERT_LT(handle, 0);
+    }
+    FocusX(win->pWindow);
+
+    // The accelerators of /Management do nothing.
+    for (guint key : {GDK_KEY_a, GDK_KEY_d, GDK_KEY_s, GDK_KEY_r}) {
+        PressKey(key, GDK_CONTROL_MASK);
+        EXPECT_STREQ(win->szCurrForm, "Remote Control") << "Ctrl+" << gdk_keyval_name(key);
+    }
+    // Neither /Management nor /View opens; /File does.
+    for (const char* branch : {"/Management", "/View"}) {
+        ClickWidget(win->MenuItem(branch));
+        EXPECT_FALSE(SubmenuShown(win, branch)) << branch;
+    }
+    ClickWidget(win->MenuItem("/File"));
+    ASSERT_TRUE(SubmenuShown(win, "/File"));
+    // In it, what acts on a server is not there to choose; Remote Control is.
+    static std::vector<std::string> chosen;
+    chosen.clear();
+    const char* const file[] = {"/File/System Configuration", "/File/User Management", "/File/Password",
+                                "/File/Remote Control"};
+    auto choose = +[](GtkMenuItem* item, gpointer) { chosen.push_back(gtk_menu_item_get_label(item)); };
+    for (const char* path : file)
+        g_signal_connect(win->MenuItem(path), "activate", G_CALLBACK(choose), nullptr);
+    for (const char* path : file)
+        if (SubmenuShown(win, "/File"))
+            ClickWidget(win->MenuItem(path));
+    EXPECT_EQ(chosen, std::vector<std::string>{"_Remote Control"});
+    EXPECT_FALSE(SubmenuShown(win, "/File"));
+
+    // The toolbar: each button opens its window, or nothing.
+    const std::vector<const char*> opens = ButtonWindows(c.rows);
+    for (int i = 0; i < VTN_REMOTECON_ROWS; ++i) {
+        SCOPED_TRACE(RemoteConToolbar[i].text);
+        std::vector<Answer> script;
+        if (opens[i])
+            script.push_back({opens[i], "Cancel"});
+        Answering(script, [i] { ClickWidget(RemoteConToolbar[i].button); }, 10000);
+    }
+    EXPECT_EQ(TopWindows().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SystemsFiles, LoggedOut,
+    ::testing::Values(Start{"missing", nullptr, true, false}, Start{"empty", "", false, false},
+                      Start{"rows", "10.0.0.1\tone\t7402\n10.0.0.2\ttwo\t7402\n", true, false},
+                      Start{"emptied_then_logout", "10.0.0.1\tone\t7402\n", false, true}),
+    [](const ::testing::TestParamInfo<Start>& info) { return std::string(info.param.what); });
 
 }  // namespace
