@@ -250,6 +250,8 @@ void CMainWindow::Create()
 
     ShowEventView("Event View");
     ShowRemoteCon("Remote Control");
+    // Nobody is logged in: gated at once, whatever the systems list holds.
+    FreshPrivilege();
     nTimerSource = g_timeout_add(2000, SysTimer, nullptr);
     PrintStatus("No system connected");
 }
@@ -435,11 +437,11 @@ gboolean CMainWindow::WindowKey(GtkWidget*, GdkEventKey* event, void*)
     const char* name = gdk_keyval_name(event->keyval);
     if (name == nullptr)
         return FALSE;
+    // Key bindings go by the hardware keycode, so only claiming the event stops these keys; no
+    // accelerator or mnemonic of the window uses them.
     for (const char* swallowed : {"Return", "KP_Enter", "space", "Up", "Down"})
-        if (strcmp(name, swallowed) == 0) {
-            event->keyval = 0;
-            break;
-        }
+        if (strcmp(name, swallowed) == 0)
+            return TRUE;
     return FALSE;
 }
 

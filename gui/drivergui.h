@@ -288,6 +288,13 @@ void no_mselect(GtkWidget* w);
 // A dialog window: title, border, size request, transient for the main window (when there is
 // one) and centred, realized; its close box answers Cancel (closeIsOk: OK).
 GtkWidget* NewDialogWindow(const char* title, int width, int height, int border, bool closeIsOk);
+// A window opened while a connection stands belongs to that session and goes when it ends
+// (NewDialogWindow puts every dialog there); nothing without a connection.
+void JoinSession(GtkWidget* window);
+// Takes a window out of the session: it does not act on the server and stays when the session ends.
+void LeaveSession(GtkWidget* window);
+// Closes every window of the session that ends; whatever waits on one of them gets Cancel.
+void CloseSessionWindows();
 // Attaches rec as "DATA", grabs the input and runs the main loop until the window
 // is answered or destroyed. The value of the answer.
 int DialogWait(GtkWidget* window, _DIALOG_DATA* rec);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "drivergui.h"
 #include "xpm_data.h"
@@ -26,6 +27,7 @@ namespace {
 
 const char* const kDataKey = "DATA";
 const char* const kCloseIsOkKey = "vtn-close-is-ok";
+const char* const kSessionKey = "vtn-session";
 
 _DIALOG_DATA* DialogData(GtkWidget* w)
 {
@@ -104,8 +106,37 @@ GtkWidget* NewDialogWindow(const char* title, int width, int height, int border,
     if (closeIsOk)
         g_object_set_data(G_OBJECT(window), kCloseIsOkKey, GINT_TO_POINTER(1));
     g_signal_connect(window, "delete-event", G_CALLBACK(OnDialogDelete), nullptr);
+    JoinSession(window);
     gtk_widget_realize(window);
     return window;
+}
+
+void JoinSession(GtkWidget* window)
+{
+    if (window && handle >= 0)
+        g_object_set_data(G_OBJECT(window), kSessionKey, GINT_TO_POINTER(1));
+}
+
+void LeaveSession(GtkWidget* window)
+{
+    if (window)
+        g_object_set_data(G_OBJECT(window), kSessionKey, nullptr);
+}
+
+void CloseSessionWindows()
+{
+    std::vector<GtkWidget*> closing;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* l = all; l; l = l->next)
+        if (g_object_get_data(G_OBJECT(l->data), kSessionKey))
+            closing.push_back(GTK_WIDGET(g_object_ref(l->data)));
+    g_list_free(all);
+    for (GtkWidget* window : closing) {
+        // A box with OK only would answer OK when destroyed.
+        g_object_set_data(G_OBJECT(window), kCloseIsOkKey, nullptr);
+        gtk_widget_destroy(window);
+        g_object_unref(window);
+    }
 }
 
 int DialogWait(GtkWidget* window, _DIALOG_DATA* rec)

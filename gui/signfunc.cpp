@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "client.h"
-#include "dialogs/createarray.h"
 #include "drivergui.h"
 #include "drivergui_list.h"
 #include "drivergui_repair.h"
@@ -216,10 +215,11 @@ void ForgetDialog(GtkWidget* dialog, gpointer)
     }
 }
 
-// Closes the wizard and drops the connection; whatever waited on the old one sees it gone.
+// Closes the windows of the session and drops the connection; whatever waited on the old one
+// sees it gone.
 void Disconnect(CMainWindow* win)
 {
-    CloseCreateArray();
+    CloseSessionWindows();
     if (handle >= 0)
         cs_vtn_disconnect_system(handle);
     handle = -1;
@@ -240,6 +240,7 @@ void LogoutSteps(CMainWindow* win)
     memset(NewSys.szPassword, 0, sizeof NewSys.szPassword);
     win->bLoggedIn = false;
     win->FreshRemoteConTool();
+    win->FreshPrivilege();  // also when the list has no row to select
     win->FreshTree();
     win->PrintStatus("No system connected");
 }
@@ -250,6 +251,8 @@ gboolean ConnectOutIdle(gpointer)
     if (win == nullptr)
         return G_SOURCE_REMOVE;
     win->nConnectOutSource = 0;
+    // The box stands alone: nothing of the session that broke stays under it.
+    CloseSessionWindows();
     MessageBox("Connection broken. You have to connect\n the system again.", "Error", false);
     if (GetMainWindow() != win)
         return G_SOURCE_REMOVE;
@@ -315,6 +318,9 @@ void BaseSystem(int mode)
         return;
     const bool login = mode == 2;
     GtkWidget* window = NewDialogWindow(kDialogTitles[mode], login ? 400 : 300, login ? 300 : 240, 5, false);
+    // These dialogs edit the window's own list, and a login outlives the connection it replaces:
+    // they stay when a session ends.
+    LeaveSession(window);
     NewSys.pDialog = window;
 
     GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);

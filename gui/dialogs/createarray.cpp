@@ -256,6 +256,7 @@ void CCreateArray::BaseForm()
         gtk_window_set_position(GTK_WINDOW(pWizard), GTK_WIN_POS_CENTER);
     }
     g_signal_connect(pWizard, "delete-event", G_CALLBACK(OnDelete), nullptr);
+    JoinSession(pWizard);
     g_signal_connect(pWizard, "destroy", G_CALLBACK(OnWizardDestroy), nullptr);
 
     GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);

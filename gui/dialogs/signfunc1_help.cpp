@@ -106,6 +106,7 @@ void AboutBox()
     if (GetMainWindow() == nullptr)
         return;
     GtkWidget* window = NewDialogWindow("About", 360, 200, 1, false);
+    LeaveSession(window);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_set_border_width(GTK_CONTAINER(box), 5);
     gtk_container_add(GTK_CONTAINER(window), box);

@@ -11,6 +11,12 @@
 #include "signfunc.h"
 #include "vtntree.h"
 
+// After the test framework: Xlib's macros would clash with its names.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <gdk/gdkx.h>
+
 namespace {
 
 class GtkEnvironment : public ::testing::Environment {
@@ -96,6 +102,12 @@ std::string WidgetCaption(GtkWidget* widget)
 {
     auto labels = FindWidgets(widget, [](GtkWidget* w) { return GTK_IS_LABEL(w); });
     return labels.empty() ? "" : Trim(gtk_label_get_text(GTK_LABEL(labels.front())));
+}
+
+GtkWidget* FindButton(GtkWidget* root, const std::string& caption)
+{
+    auto found = FindWidgets(root, [&](GtkWidget* w) { return GTK_IS_BUTTON(w) && WidgetCaption(w) == caption; });
+    return found.empty() ? nullptr : found.front();
 }
 
 std::vector<GtkWidget*> TopWindows(const std::string& title)
@@ -390,4 +402,114 @@ std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::functio
             first(w);
         ExpectShot(w, file);
     };
+}
+
+// ---- real input --------------------------------------------------------------------------------
+
+namespace {
+
+Display* XDisplay()
+{
+    return GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+}
+
+}  // namespace
+
+void HandleXEvents()
+{
+    // The reply of the round trip comes after every event the server made before it.
+    XSync(XDisplay(), False);
+    while (gdk_events_pending())
+        gtk_main_iteration_do(FALSE);
+}
+
+void FocusX(GtkWidget* window)
+{
+    GdkWindow* w = gtk_widget_get_window(window);
+    ASSERT_NE(w, nullptr);
+    XSetInputFocus(XDisplay(), GDK_WINDOW_XID(w), RevertToParent, CurrentTime);
+    HandleXEvents();
+    EXPECT_TRUE(gtk_window_has_toplevel_focus(GTK_WINDOW(window)));
+}
+
+void PressKey(guint keyval, GdkModifierType mods)
+{
+    Display* d = XDisplay();
+    std::vector<KeyCode> held;
+    for (auto [mask, sym] : {std::pair{GDK_CONTROL_MASK, XK_Control_L}, {GDK_MOD1_MASK, XK_Alt_L},
+                             {GDK_SHIFT_MASK, XK_Shift_L}})
+        if (mods & mask)
+            held.push_back(XKeysymToKeycode(d, sym));
+    const KeyCode code = XKeysymToKeycode(d, keyval);
+    ASSERT_NE(code, 0) << "no key for " << gdk_keyval_name(keyval);
+    for (KeyCode k : held)
+        XTestFakeKeyEvent(d, k, True, CurrentTime);
+    XTestFakeKeyEvent(d, code, True, CurrentTime);
+    XTestFakeKeyEvent(d, code, False, CurrentTime);
+    for (auto k = held.rbegin(); k != held.rend(); ++k)
+        XTestFakeKeyEvent(d, *k, False, CurrentTime);
+    HandleXEvents();
+}
+
+namespace {
+
+// Runs the main loop through one frame of the window: a size it waits for is then allocated.
+void WaitFrame(GtkWidget* top)
+{
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(top);
+    if (clock == nullptr)
+        return;
+    static bool painted;
+    painted = false;
+    const gulong id =
+        g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer) { painted = true; }), nullptr);
+    gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_LAYOUT);
+    gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_AFTER_PAINT);
+    EXPECT_TRUE(PumpUntil([] { return painted; }, 5000)) << "no frame";
+    g_signal_handler_disconnect(clock, id);
+}
+
+}  // namespace
+
+void ClickWidget(GtkWidget* widget)
+{
+    ASSERT_TRUE(gtk_widget_get_mapped(widget)) << "a click on a widget that is not shown";
+    GtkWidget* top = gtk_widget_get_toplevel(widget);
+    WaitFrame(top);
+    ASSERT_GT(gtk_widget_get_allocated_width(widget), 1) << "a click on a widget without a place";
+    int x = 0, y = 0, left = 0, upper = 0;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(widget, top, gtk_widget_get_allocated_width(widget) / 2,
+                                                 gtk_widget_get_allocated_height(widget) / 2, &x, &y));
+    gdk_window_get_origin(gtk_widget_get_window(top), &left, &upper);
+    Display* d = XDisplay();
+    XTestFakeMotionEvent(d, -1, left + x, upper + y, CurrentTime);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    HandleXEvents();
+}
+
+void ExpectScreenShot(const std::string& file)
+{
+    // Every window drawn once more, as it is now.
+    for (GtkWidget* w : TopWindows()) {
+        static int drawn;
+        drawn = 0;
+        const gulong id = g_signal_connect_after(w, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer) -> gboolean {
+                                                     ++drawn;
+                                                     return FALSE;
+                                                 }),
+                                                 nullptr);
+        gtk_widget_queue_draw(w);
+        EXPECT_TRUE(PumpUntil([] { return drawn > 0; }, 5000)) << file;
+        g_signal_handler_disconnect(w, id);
+    }
+    HandleXEvents();
+    const std::string path = ScreenshotPath(file);
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot =
+        gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
+    ASSERT_NE(shot, nullptr) << file;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr)) << file;
+    g_object_unref(shot);
+    EXPECT_FALSE(ReadFileText(path).empty()) << file;
 }

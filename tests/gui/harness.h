@@ -21,6 +21,8 @@ void PumpFor(int ms);
 std::string WidgetCaption(GtkWidget* widget);
 // Every descendant of root (internal children included) for which pick holds, in widget order.
 std::vector<GtkWidget*> FindWidgets(GtkWidget* root, const std::function<bool(GtkWidget*)>& pick);
+// The first button under root whose trimmed caption is caption; null without one.
+GtkWidget* FindButton(GtkWidget* root, const std::string& caption);
 // The visible top-level windows titled title (every one for an empty title).
 std::vector<GtkWidget*> TopWindows(const std::string& title = "");
 
@@ -115,3 +117,18 @@ void ExpectShot(GtkWidget* widget, const std::string& file);
 // An answer's before: runs first (when given), then saves the window as the picture file at
 // ScreenshotPath and checks that it was written.
 std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);
+
+// ---- real input: key and pointer events made by the X server (XTest), as a user's ----------------
+
+// Runs the main loop until GTK has handled every event the X server sent for the input so far.
+void HandleXEvents();
+// Gives window the X input focus (without a window manager nothing else does), its focus-in handled.
+void FocusX(GtkWidget* window);
+// Presses and releases the key with the modifiers (Control, Alt, Shift) held down; handled on return.
+void PressKey(guint keyval, GdkModifierType mods = static_cast<GdkModifierType>(0));
+// Moves the pointer to the middle of widget and clicks the first button there; handled on return. A
+// window the click opens waits as it would for a user: a responder answers it.
+void ClickWidget(GtkWidget* widget);
+// Saves what the whole screen shows as the picture file at ScreenshotPath and checks that it was
+// written.
+void ExpectScreenShot(const std::string& file);

@@ -1,5 +1,5 @@
 // The main window: start-up state, the menu bar, form switching with toolbars and /Operation,
-// window keys, the timer's gate, the fresh list and the teardown.
+// the timer's gate, the fresh list and the teardown.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -294,24 +294,6 @@ TEST_F(MainWindow, FormWidgetsAndRowsSurviveASwitchAwayAndBack)
     EXPECT_EQ(ColumnListSelectedRow(list), 1);
     EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(checks[1])));
     EXPECT_EQ(g_list_length(win->pFormList), 4u);
-}
-
-TEST_F(MainWindow, WindowKeysSwallowEnterSpaceUpAndDown)
-{
-    StartMainWindow();
-    struct Case {
-        guint key;
-        bool swallowed;
-    } cases[] = {{GDK_KEY_Return, true}, {GDK_KEY_KP_Enter, true}, {GDK_KEY_space, true}, {GDK_KEY_Up, true},
-                 {GDK_KEY_Down, true},   {GDK_KEY_Left, false},    {GDK_KEY_a, false},     {GDK_KEY_Tab, false},
-                 {GDK_KEY_KP_Up, false}, {0, false}};
-    for (const Case& c : cases) {
-        GdkEventKey event{};
-        event.type = GDK_KEY_PRESS;
-        event.keyval = c.key;
-        EXPECT_FALSE(CMainWindow::WindowKey(nullptr, &event, nullptr));
-        EXPECT_EQ(event.keyval, c.swallowed ? 0u : c.key) << c.key;
-    }
 }
 
 TEST_F(MainWindow, TimerActsOnlyWhenConnectedWithEventViewAndTimerOn)
