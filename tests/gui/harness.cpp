@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <gdk/gdkx.h>
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
 
 #include "client.h"
 #include "signfunc.h"
@@ -213,6 +216,7 @@ gboolean Responder::Poll(gpointer p)
 
     GtkWidget* target = win;
     self->pendingClose_ = a.button.empty();
+    self->pendingPointer_ = a.pointer;
     if (!self->pendingClose_) {
         const std::string caption = a.button;
         auto buttons = FindWidgets(
@@ -239,8 +243,12 @@ gboolean Responder::Click(gpointer p)
     if (!gtk_widget_in_destruction(target)) {
         if (self->pendingClose_)
             gtk_window_close(GTK_WINDOW(target));
-        else
+        else if (!self->pendingPointer_)
             gtk_button_clicked(GTK_BUTTON(target));
+        else if (!PointerClick(target)) {
+            ADD_FAILURE() << "the button \"" << WidgetCaption(target) << "\" lies outside the screen";
+            gtk_window_close(GTK_WINDOW(gtk_widget_get_toplevel(target)));  // as its close box
+        }
     }
     g_object_unref(target);
     return G_SOURCE_REMOVE;
@@ -278,6 +286,85 @@ std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::functio
     for (const std::string& title : gone)
         EXPECT_TRUE(TopWindows(title).empty()) << "an unexpected \"" << title << "\" window left open";
     return r.Seen();
+}
+
+// ---- real input ---------------------------------------------------------------------------------
+
+namespace {
+
+Display* XDisplay()
+{
+    return GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+}
+
+void FakeKey(guint keyval, bool press)
+{
+    Display* d = XDisplay();
+    const KeyCode code = XKeysymToKeycode(d, keyval);
+    EXPECT_NE(code, 0) << "no key for keysym " << keyval;
+    if (code != 0)
+        XTestFakeKeyEvent(d, code, press, CurrentTime);
+}
+
+}  // namespace
+
+GdkRectangle ScreenRect(GtkWidget* widget)
+{
+    GdkRectangle r{0, 0, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget)};
+    GtkWidget* top = gtk_widget_get_toplevel(widget);
+    int x = 0, y = 0, ox = 0, oy = 0;
+    gtk_widget_translate_coordinates(widget, top, 0, 0, &x, &y);
+    if (GdkWindow* w = gtk_widget_get_window(top))
+        gdk_window_get_origin(w, &ox, &oy);
+    r.x = ox + x;
+    r.y = oy + y;
+    return r;
+}
+
+GdkRectangle ScreenArea()
+{
+    GdkRectangle area{};
+    gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &area);
+    return area;
+}
+
+bool PointerClick(GtkWidget* widget)
+{
+    const GdkRectangle r = ScreenRect(widget);
+    const GdkRectangle screen = ScreenArea();
+    const int x = r.x + r.width / 2, y = r.y + r.height / 2;
+    if (x < screen.x || y < screen.y || x >= screen.x + screen.width || y >= screen.y + screen.height)
+        return false;
+    Display* d = XDisplay();
+    XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    XFlush(d);
+    return true;
+}
+
+void PressKey(guint keyval, const std::vector<guint>& held)
+{
+    for (guint h : held)
+        FakeKey(h, true);
+    FakeKey(keyval, true);
+    FakeKey(keyval, false);
+    for (auto h = held.rbegin(); h != held.rend(); ++h)
+        FakeKey(*h, false);
+    XFlush(XDisplay());
+}
+
+void TypeKeys(const std::string& text)
+{
+    Display* d = XDisplay();
+    for (unsigned char c : text) {
+        // Printable ASCII keysyms are the characters themselves.
+        const KeySym sym = c;
+        const KeyCode code = XKeysymToKeycode(d, sym);
+        ASSERT_NE(code, 0) << "no key for '" << c << "'";
+        const bool shift = XkbKeycodeToKeysym(d, code, 0, 0) != sym;
+        PressKey(sym, shift ? std::vector<guint>{GDK_KEY_Shift_L} : std::vector<guint>{});
+    }
 }
 
 // ---- fixture ------------------------------------------------------------------------------------

@@ -41,6 +41,9 @@ struct Answer {
     std::string button;
     std::function<void(GtkWidget*)> before = nullptr;
     GtkWidget* window = nullptr;
+    // Click with the real pointer at the button's place on the screen (XTest) instead of
+    // gtk_button_clicked.
+    bool pointer = false;
 };
 
 // Answers modal windows in the order of its script. A window is looked for every 20 ms and taken
@@ -78,6 +81,7 @@ private:
     unsigned int poll_ = 0, watchdog_ = 0, click_ = 0;
     GtkWidget* pending_ = nullptr;   // the button or window of the click to come
     bool pendingClose_ = false;
+    bool pendingPointer_ = false;
     bool guard_ = false;
     std::vector<GtkWidget*> known_;   // windows open when the guard went on, and those answered
 };
@@ -89,6 +93,21 @@ private:
 std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op,
                                   int watchdogMs = 30000,
                                   const std::vector<std::string>& gone = {"Warning", "Error", "Confirmation"});
+
+// ---- real input (XTest) ---------------------------------------------------------------------------
+
+// Where a realized widget lies on the screen, in root coordinates.
+GdkRectangle ScreenRect(GtkWidget* widget);
+// The size of the screen the tests run on.
+GdkRectangle ScreenArea();
+// Moves the real pointer to the middle of the widget and clicks button 1 there. False (and nothing
+// sent) when that middle lies outside the screen, where no user could click.
+bool PointerClick(GtkWidget* widget);
+// Presses and releases the keys of text (printable ASCII) on the real keyboard; the window under
+// the pointer takes them.
+void TypeKeys(const std::string& text);
+// Presses keyval with the given modifier keysyms held (e.g. {GDK_KEY_Control_L}).
+void PressKey(guint keyval, const std::vector<guint>& held = {});
 
 // A main window built as main builds it, torn down after each test: the window destroyed and
 // deleted, no top-level window left, the globals it used back as they were.
