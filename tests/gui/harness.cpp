@@ -4,8 +4,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <gdk/gdkx.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -331,8 +335,45 @@ GdkRectangle ScreenArea()
 bool PointerClick(GtkWidget* widget)
 {
     const GdkRectangle r = ScreenRect(widget);
+    return PointerClickAt(r.x + r.width / 2, r.y + r.height / 2);
+}
+
+bool PointerClickRow(GtkWidget* view, int row)
+{
+    GtkTreeView* tree = GTK_TREE_VIEW(view);
+    GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+    gtk_tree_view_scroll_to_cell(tree, path, nullptr, FALSE, 0, 0);
+    PumpFor(50);
+    GdkRectangle cell{};
+    gtk_tree_view_get_background_area(tree, path, gtk_tree_view_get_column(tree, 0), &cell);
+    gtk_tree_path_free(path);
+    int x = 0, y = 0;
+    gtk_tree_view_convert_bin_window_to_widget_coords(tree, cell.x + cell.width / 2, cell.y + cell.height / 2, &x, &y);
+    const GdkRectangle r = ScreenRect(view);
+    return cell.height > 0 && PointerClickAt(r.x + x, r.y + y);
+}
+
+bool TypeIntoEntry(GtkWidget* entry, const std::string& text, bool paste)
+{
+    GtkWidget* window = gtk_widget_get_toplevel(entry);
+    if (!PointerClick(entry) ||
+        !PumpUntil([&] { return gtk_window_get_focus(GTK_WINDOW(window)) == entry; }))
+        return false;
+    PressKey(GDK_KEY_a, {GDK_KEY_Control_L});
+    if (paste) {
+        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.c_str(), -1);
+        PressKey(GDK_KEY_v, {GDK_KEY_Control_L});
+    } else if (!text.empty()) {
+        TypeKeys(text);
+    } else {
+        PressKey(GDK_KEY_Delete);
+    }
+    return PumpUntil([&] { return gtk_entry_get_text(GTK_ENTRY(entry)) == text; });
+}
+
+bool PointerClickAt(int x, int y)
+{
     const GdkRectangle screen = ScreenArea();
-    const int x = r.x + r.width / 2, y = r.y + r.height / 2;
     if (x < screen.x || y < screen.y || x >= screen.x + screen.width || y >= screen.y + screen.height)
         return false;
     Display* d = XDisplay();
@@ -365,6 +406,41 @@ void TypeKeys(const std::string& text)
         const bool shift = XkbKeycodeToKeysym(d, code, 0, 0) != sym;
         PressKey(sym, shift ? std::vector<guint>{GDK_KEY_Shift_L} : std::vector<guint>{});
     }
+}
+
+void WriteFailure::On()
+{
+    if (on_)
+        return;
+    on_ = true;
+    if (kind_ == kReadOnlyFolder && geteuid() != 0) {
+        EXPECT_EQ(chmod(folder_.c_str(), 0555), 0) << folder_;
+        return;
+    }
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    savedLimit_ = limit.rlim_cur;
+    savedSignal_ = signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    limited_ = true;
+}
+
+void WriteFailure::Off()
+{
+    if (!on_)
+        return;
+    on_ = false;
+    if (!limited_) {
+        EXPECT_EQ(chmod(folder_.c_str(), 0755), 0) << folder_;
+        return;
+    }
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = savedLimit_;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    signal(SIGXFSZ, savedSignal_);
+    limited_ = false;
 }
 
 // ---- fixture ------------------------------------------------------------------------------------

@@ -100,14 +100,42 @@ std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::functio
 GdkRectangle ScreenRect(GtkWidget* widget);
 // The size of the screen the tests run on.
 GdkRectangle ScreenArea();
-// Moves the real pointer to the middle of the widget and clicks button 1 there. False (and nothing
-// sent) when that middle lies outside the screen, where no user could click.
+// Moves the real pointer to the point of the screen and clicks button 1 there. False (and nothing
+// sent) when the point lies outside the screen, where no user could click.
+bool PointerClickAt(int x, int y);
+// The same at the middle of the widget.
 bool PointerClick(GtkWidget* widget);
+// The same at the middle of a row of a tree view's first column (shown, scrolled to).
+bool PointerClickRow(GtkWidget* view, int row);
+// Clicks into the entry, selects what it holds and types text over it (or pastes it: a TAB's key
+// moves the focus), then waits until the entry holds text. False when it does not.
+bool TypeIntoEntry(GtkWidget* entry, const std::string& text, bool paste = false);
 // Presses and releases the keys of text (printable ASCII) on the real keyboard; the window under
 // the pointer takes them.
 void TypeKeys(const std::string& text);
 // Presses keyval with the given modifier keysyms held (e.g. {GDK_KEY_Control_L}).
 void PressKey(guint keyval, const std::vector<guint>& held = {});
+
+// Real failures of file writes while it is on: a full disk (the files of this process may not grow:
+// RLIMIT_FSIZE 0 with SIGXFSZ ignored, so a write fails with EFBIG) or a read-only folder (chmod
+// 0555; permission bits do not stop root, so as root a full disk stands in for it).
+class WriteFailure {
+public:
+    enum Kind { kFullDisk, kReadOnlyFolder };
+    WriteFailure(Kind kind, std::string folder) : kind_(kind), folder_(std::move(folder)) {}
+    ~WriteFailure() { Off(); }
+    WriteFailure(const WriteFailure&) = delete;
+    WriteFailure& operator=(const WriteFailure&) = delete;
+    void On();
+    void Off();
+
+private:
+    Kind kind_;
+    std::string folder_;
+    bool on_ = false, limited_ = false;
+    unsigned long savedLimit_ = 0;
+    void (*savedSignal_)(int) = nullptr;
+};
 
 // A main window built as main builds it, torn down after each test: the window destroyed and
 // deleted, no top-level window left, the globals it used back as they were.

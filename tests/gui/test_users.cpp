@@ -458,22 +458,13 @@ TEST_F(Users, AddingAUser)
     LoginRefused("dave", "wrong");
 }
 
-// Puts a name into the Add New User dialog's name entry the way a user does: a click into it, then
-// the keys, or (a TAB, whose key moves the focus) a paste.
+// Types (or, for a TAB, whose key moves the focus, pastes) a name into the Add New User dialog's
+// name entry.
 std::function<void(GtkWidget*)> EnterName(const std::string& text, bool paste)
 {
-    return [text, paste](GtkWidget* window) {
-        GtkWidget* entry = AddUser.pNewNameEntry;
-        ASSERT_TRUE(PointerClick(entry));
-        ASSERT_TRUE(PumpUntil([&] { return gtk_window_get_focus(GTK_WINDOW(window)) == entry; }));
-        if (paste) {
-            gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.c_str(), -1);
-            PressKey(GDK_KEY_v, {GDK_KEY_Control_L});
-        } else {
-            TypeKeys(text);
-        }
-        ASSERT_TRUE(PumpUntil([&] { return gtk_entry_get_text(GTK_ENTRY(entry)) == text; }))
-            << "the entry holds \"" << gtk_entry_get_text(GTK_ENTRY(entry)) << "\"";
+    return [text, paste](GtkWidget*) {
+        EXPECT_TRUE(TypeIntoEntry(AddUser.pNewNameEntry, text, paste))
+            << "the entry holds \"" << gtk_entry_get_text(GTK_ENTRY(AddUser.pNewNameEntry)) << "\"";
     };
 }
 
