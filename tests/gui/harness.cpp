@@ -133,8 +133,25 @@ Responder::~Responder()
     for (unsigned int* id : {&poll_, &watchdog_, &click_})
         if (*id)
             g_source_remove(*id);
+    for (GtkWidget* w : known_)
+        g_object_weak_unref(G_OBJECT(w), Forget, this);
     if (pending_)
         g_object_unref(pending_);
+}
+
+// A window destroyed is forgotten: a new window may come at its address.
+void Responder::Know(GtkWidget* window)
+{
+    known_.push_back(window);
+    g_object_weak_ref(G_OBJECT(window), Forget, this);
+}
+
+void Responder::Forget(gpointer self, GObject* gone)
+{
+    auto& known = static_cast<Responder*>(self)->known_;
+    auto it = std::find(known.begin(), known.end(), reinterpret_cast<GtkWidget*>(gone));
+    if (it != known.end())
+        known.erase(it);
 }
 
 void Responder::Add(Answer answer)
@@ -145,7 +162,8 @@ void Responder::Add(Answer answer)
 void Responder::GuardOn()
 {
     guard_ = true;
-    known_ = TopWindows();
+    for (GtkWidget* w : TopWindows())
+        Know(w);
 }
 
 void Responder::FailFurtherWindow()
@@ -161,7 +179,7 @@ void Responder::FailFurtherWindow()
         text += std::string(text.empty() ? "" : " | ") + gtk_label_get_text(GTK_LABEL(w));
     ADD_FAILURE() << "a window after the last answer: \"" << (title ? title : "") << "\" showing \"" << text
                   << "\"";
-    known_.push_back(top);
+    Know(top);
     gtk_widget_destroy(top);
 }
 
@@ -214,7 +232,7 @@ gboolean Responder::Poll(gpointer p)
             seen.images.push_back(gtk_image_get_pixbuf(GTK_IMAGE(w)));
     gtk_widget_get_size_request(win, &seen.width, &seen.height);
     self->seen_.push_back(seen);
-    self->known_.push_back(win);
+    self->Know(win);
     if (a.before)
         a.before(win);
 

@@ -74,6 +74,8 @@ private:
     static gboolean Watchdog(gpointer self);
     static gboolean Click(gpointer self);
     void FailFurtherWindow();
+    void Know(GtkWidget* window);
+    static void Forget(gpointer self, GObject* gone);
 
     std::vector<Answer> script_;
     size_t next_ = 0;
