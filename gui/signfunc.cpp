@@ -26,8 +26,8 @@ _NEW_SYSTEM NewSys;
 namespace {
 
 // Reads characters up to stop (or, with stopAtLineEnd, a line feed) into field, keeping at most
-// size - 1 of them (their count in *kept). The character that ended the field: stop, '\n' or EOF.
-int ReadUntil(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd, size_t* kept = nullptr)
+// size - 1 of them. The character that ended the field: stop, '\n' or EOF.
+int ReadUntil(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd)
 {
     size_t n = 0;
     int c;
@@ -36,12 +36,33 @@ int ReadUntil(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd
             field[n++] = static_cast<char>(c);
     if (size > 0)
         field[n] = 0;
-    if (kept)
-        *kept = n;
     return c;
 }
 
+void AppendSystemRow(GtkWidget* list)
+{
+    const char* row[] = {SysInfor.szAddress, SysInfor.szName, SysInfor.szPort, "Disconnected"};
+    ColumnListAppend(list, row);
+}
+
 // ---- the systems list and its file -------------------------------------------------------------
+
+// ReadUntil, with the number of bytes the field kept, NULs included, in *kept: taken from the
+// stream's position, or the text's length where the stream cannot tell it.
+int ReadSystemField(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd, size_t* kept)
+{
+    const long start = ftell(file);
+    const int c = ReadUntil(file, field, size, stop, stopAtLineEnd);
+    const long end = ftell(file);
+    const size_t ended = c == EOF ? 0 : 1;
+    if (size == 0)
+        *kept = 0;
+    else if (start < 0 || end < start + static_cast<long>(ended))
+        *kept = strlen(field);
+    else
+        *kept = std::min(static_cast<size_t>(end - start) - ended, size - 1);
+    return c;
+}
 
 // The fields of SysInfor in order: address, name, port.
 char* SysField(int i)
@@ -80,12 +101,19 @@ std::vector<SSystemBytes>* SystemBytes(GtkWidget* list)
     return rows;
 }
 
-// Appends a row of the fields, "Disconnected".
-void AppendSystemRow(GtkWidget* list, const SSystemBytes& fields)
+// Appends the row of SysInfor, its bytes beside it.
+void AppendReadRow(GtkWidget* list)
 {
-    const char* row[] = {fields[0].c_str(), fields[1].c_str(), fields[2].c_str(), "Disconnected"};
+    AppendSystemRow(list);
+    SystemBytes(list)->push_back({SysFieldBytes(0), SysFieldBytes(1), SysFieldBytes(2)});
+}
+
+// Appends a row of typed texts, "Disconnected".
+void AppendTypedRow(GtkWidget* list, const std::string& address, const std::string& name, const std::string& port)
+{
+    const char* row[] = {address.c_str(), name.c_str(), port.c_str(), "Disconnected"};
     ColumnListAppend(list, row);
-    SystemBytes(list)->push_back(fields);
+    SystemBytes(list)->push_back({address, name, port});
 }
 
 // Sets a field of a row to a typed text.
@@ -157,13 +185,14 @@ bool LoadSystemInfor(FILE* file)
     if (file == nullptr)
         return false;
     SysInfor.nLength[1] = SysInfor.nLength[2] = 0;
-    if (ReadUntil(file, SysInfor.szAddress, sizeof SysInfor.szAddress, '\t', false, &SysInfor.nLength[0]) == EOF)
+    if (ReadSystemField(file, SysInfor.szAddress, sizeof SysInfor.szAddress, '\t', false, &SysInfor.nLength[0]) ==
+        EOF)
         return false;
-    if (ReadUntil(file, SysInfor.szName, sizeof SysInfor.szName, '\t', false, &SysInfor.nLength[1]) == EOF) {
+    if (ReadSystemField(file, SysInfor.szName, sizeof SysInfor.szName, '\t', false, &SysInfor.nLength[1]) == EOF) {
         SysInfor.szPort[0] = 0;
         return true;
     }
-    ReadUntil(file, SysInfor.szPort, sizeof SysInfor.szPort, EOF, true, &SysInfor.nLength[2]);
+    ReadSystemField(file, SysInfor.szPort, sizeof SysInfor.szPort, EOF, true, &SysInfor.nLength[2]);
     return true;
 }
 
@@ -187,10 +216,10 @@ void LoadSystem(GtkWidget* list)
         SetSysField(2, "7402");
         // The default row is shown even when the file cannot be made.
         WriteSystems(VtnPathForWrite(kSystemsFile), nullptr);
-        AppendSystemRow(list, {SysFieldBytes(0), SysFieldBytes(1), SysFieldBytes(2)});
+        AppendReadRow(list);
     } else {
         while (LoadSystemInfor(file))
-            AppendSystemRow(list, {SysFieldBytes(0), SysFieldBytes(1), SysFieldBytes(2)});
+            AppendReadRow(list);
         fclose(file);
     }
     ColumnListBlockSelect(list, false);
@@ -488,7 +517,7 @@ bool newsystemOK()
         return false;
     }
     GtkWidget* list = win->pSysList;
-    AppendSystemRow(list, {address, name, port});
+    AppendTypedRow(list, address, name, port);
     const bool saved = SaveSystemSaying(list);
     if (GetMainWindow() != win)
         return true;
