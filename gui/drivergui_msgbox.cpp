@@ -1,5 +1,6 @@
 // The modal message box, the answer record every modal window shares, and the builders of icon
 // items and captioned buttons.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -160,6 +161,56 @@ int DialogWait(GtkWidget* window, _DIALOG_DATA* rec)
 
 // ---- the message box -----------------------------------------------------------------------------
 
+namespace {
+
+// The most height the text of a box may take: half the screen, so that the rest of the box, its
+// buttons among them, stays on the screen too.
+int TextHeightLimit(GtkWidget* window)
+{
+    GdkDisplay* display = gtk_widget_get_display(window);
+    GdkMonitor* monitor = nullptr;
+    CMainWindow* main = GetMainWindow();
+    if (main && main->pWindow && gtk_widget_get_window(main->pWindow))
+        monitor = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(main->pWindow));
+    if (monitor == nullptr)
+        monitor = gdk_display_get_primary_monitor(display);
+    if (monitor == nullptr)
+        monitor = gdk_display_get_monitor(display, 0);
+    GdkRectangle area{0, 0, 640, 480};
+    if (monitor)
+        gdk_monitor_get_workarea(monitor, &area);
+    return std::max(60, area.height / 2);
+}
+
+// The text of a box: wrapped anywhere (a long word too) at 48 characters, and scrolled when its
+// lines would take more than the screen allows.
+GtkWidget* TextArea(GtkWidget* window, const char* text)
+{
+    gchar* shown = g_utf8_make_valid(text ? text : "", -1);
+    GtkWidget* label = gtk_label_new(shown);
+    g_free(shown);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 48);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+
+    GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_NONE);
+    // A bar that shows there is more to read.
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
+    gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scrolled), TRUE);
+    gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scrolled), TRUE);
+    gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scrolled), TextHeightLimit(window));
+    GtkWidget* viewport = gtk_viewport_new(nullptr, nullptr);
+    gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
+    gtk_container_add(GTK_CONTAINER(viewport), label);
+    gtk_container_add(GTK_CONTAINER(scrolled), viewport);
+    return scrolled;
+}
+
+}  // namespace
+
 int MessageBox(const char* text, const char* title, bool withCancel)
 {
     const char* t = title ? title : "";
@@ -180,14 +231,7 @@ int MessageBox(const char* text, const char* title, bool withCancel)
                                                                                       : xpm_d_Lamp;
     if (GdkPixbuf* pixbuf = XpmPixbuf(icon))
         gtk_box_pack_start(GTK_BOX(row), gtk_image_new_from_pixbuf(pixbuf), FALSE, FALSE, 0);
-    gchar* shown = g_utf8_make_valid(text ? text : "", -1);
-    GtkWidget* label = gtk_label_new(shown);
-    g_free(shown);
-    // A long text wraps instead of widening the box past the screen.
-    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(label), 48);
-    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-    gtk_box_pack_start(GTK_BOX(row), label, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(row), TextArea(window, text), TRUE, TRUE, 0);
 
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_box_pack_end(GTK_BOX(box), buttons, FALSE, FALSE, 0);

@@ -2,6 +2,8 @@
 // connection-broken callback, and the event log view: the local copy, load, filter, clear and export.
 #include "signfunc.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +43,109 @@ void AppendSystemRow(GtkWidget* list)
     ColumnListAppend(list, row);
 }
 
-// The file of the rows given, written through a temporary file and a rename.
+// ---- the systems list and its file -------------------------------------------------------------
+
+// ReadUntil, with the number of bytes the field kept, NULs included, in *kept: taken from the
+// stream's position, or the text's length where the stream cannot tell it.
+int ReadSystemField(FILE* file, char* field, size_t size, int stop, bool stopAtLineEnd, size_t* kept)
+{
+    const long start = ftell(file);
+    const int c = ReadUntil(file, field, size, stop, stopAtLineEnd);
+    const long end = ftell(file);
+    const size_t ended = c == EOF ? 0 : 1;
+    if (size == 0)
+        *kept = 0;
+    else if (start < 0 || end < start + static_cast<long>(ended))
+        *kept = strlen(field);
+    else
+        *kept = std::min(static_cast<size_t>(end - start) - ended, size - 1);
+    return c;
+}
+
+// The fields of SysInfor in order: address, name, port.
+char* SysField(int i)
+{
+    return i == 0 ? SysInfor.szAddress : i == 1 ? SysInfor.szName : SysInfor.szPort;
+}
+
+// A field of SysInfor as bytes, NULs included.
+std::string SysFieldBytes(int i)
+{
+    return std::string(SysField(i), std::min(SysInfor.nLength[i], VTN_SYS_FIELD_SIZE - 1));
+}
+
+// Sets a field of SysInfor to the bytes, at most 199 of them, as a read keeps them.
+void SetSysField(int i, const std::string& bytes)
+{
+    const size_t n = std::min(bytes.size(), VTN_SYS_FIELD_SIZE - 1);
+    memcpy(SysField(i), bytes.data(), n);
+    SysField(i)[n] = 0;
+    SysInfor.nLength[i] = n;
+}
+
+// Beside each row of the systems list, its address, name and port as the file holds them: a
+// cell shows a field only up to a NUL.
+using SSystemBytes = std::array<std::string, 3>;
+const char* const kSystemBytesKey = "vtn-system-bytes";
+
+std::vector<SSystemBytes>* SystemBytes(GtkWidget* list)
+{
+    auto* rows = static_cast<std::vector<SSystemBytes>*>(g_object_get_data(G_OBJECT(list), kSystemBytesKey));
+    if (rows == nullptr) {
+        rows = new std::vector<SSystemBytes>;
+        g_object_set_data_full(G_OBJECT(list), kSystemBytesKey, rows,
+                               [](gpointer p) { delete static_cast<std::vector<SSystemBytes>*>(p); });
+    }
+    return rows;
+}
+
+// Appends the row of SysInfor, its bytes beside it.
+void AppendReadRow(GtkWidget* list)
+{
+    AppendSystemRow(list);
+    SystemBytes(list)->push_back({SysFieldBytes(0), SysFieldBytes(1), SysFieldBytes(2)});
+}
+
+// Appends a row of typed texts, "Disconnected".
+void AppendTypedRow(GtkWidget* list, const std::string& address, const std::string& name, const std::string& port)
+{
+    const char* row[] = {address.c_str(), name.c_str(), port.c_str(), "Disconnected"};
+    ColumnListAppend(list, row);
+    SystemBytes(list)->push_back({address, name, port});
+}
+
+// Sets a field of a row to a typed text.
+void SetSystemField(GtkWidget* list, int row, int column, const std::string& text)
+{
+    ColumnListSetText(list, row, column, text.c_str());
+    std::vector<SSystemBytes>* rows = SystemBytes(list);
+    if (row >= 0 && static_cast<size_t>(row) < rows->size())
+        (*rows)[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
+}
+
+void RemoveSystemRow(GtkWidget* list, int row)
+{
+    ColumnListRemove(list, row);
+    std::vector<SSystemBytes>* rows = SystemBytes(list);
+    if (row >= 0 && static_cast<size_t>(row) < rows->size())
+        rows->erase(rows->begin() + row);
+}
+
+// A field of a row to write: its bytes when the cell still shows them, else the cell's text.
+std::string SystemFieldToWrite(GtkWidget* list, int row, int column)
+{
+    const std::string shown = ColumnListText(list, row, column);
+    const std::vector<SSystemBytes>* rows = SystemBytes(list);
+    if (rows->size() == static_cast<size_t>(ColumnListRows(list))) {
+        const std::string& bytes = (*rows)[static_cast<size_t>(row)][static_cast<size_t>(column)];
+        if (shown == bytes.c_str())
+            return bytes;
+    }
+    return shown;
+}
+
+// The file of the rows given (of SysInfor without a list), written through a temporary file and a
+// rename.
 bool WriteSystems(const std::string& path, GtkWidget* list)
 {
     char* data = nullptr;
@@ -51,11 +155,8 @@ bool WriteSystems(const std::string& path, GtkWidget* list)
         return false;
     const int rows = list ? ColumnListRows(list) : 1;
     for (int r = 0; r < rows; ++r) {
-        if (list) {
-            CopyText(SysInfor.szAddress, ColumnListText(list, r, 0).c_str());
-            CopyText(SysInfor.szName, ColumnListText(list, r, 1).c_str());
-            CopyText(SysInfor.szPort, ColumnListText(list, r, 2).c_str());
-        }
+        for (int i = 0; list && i < 3; ++i)
+            SetSysField(i, SystemFieldToWrite(list, r, i));
         SaveSystemInfor(memory);
     }
     fclose(memory);
@@ -68,21 +169,28 @@ bool WriteSystems(const std::string& path, GtkWidget* list)
 
 void SaveSystemInfor(FILE* file)
 {
-    if (file)
-        fprintf(file, "%s\t%s\t%s\n", SysInfor.szAddress, SysInfor.szName, SysInfor.szPort);
+    if (file == nullptr)
+        return;
+    for (int i = 0; i < 3; ++i) {
+        const std::string bytes = SysFieldBytes(i);
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        fputc(i < 2 ? '\t' : '\n', file);
+    }
 }
 
 bool LoadSystemInfor(FILE* file)
 {
     if (file == nullptr)
         return false;
-    if (ReadUntil(file, SysInfor.szAddress, sizeof SysInfor.szAddress, '\t', false) == EOF)
+    SysInfor.nLength[1] = SysInfor.nLength[2] = 0;
+    if (ReadSystemField(file, SysInfor.szAddress, sizeof SysInfor.szAddress, '\t', false, &SysInfor.nLength[0]) ==
+        EOF)
         return false;
-    if (ReadUntil(file, SysInfor.szName, sizeof SysInfor.szName, '\t', false) == EOF) {
+    if (ReadSystemField(file, SysInfor.szName, sizeof SysInfor.szName, '\t', false, &SysInfor.nLength[1]) == EOF) {
         SysInfor.szPort[0] = 0;
         return true;
     }
-    ReadUntil(file, SysInfor.szPort, sizeof SysInfor.szPort, EOF, true);
+    ReadSystemField(file, SysInfor.szPort, sizeof SysInfor.szPort, EOF, true, &SysInfor.nLength[2]);
     return true;
 }
 
@@ -92,6 +200,7 @@ void LoadSystem(GtkWidget* list)
         return;
     ColumnListBlockSelect(list, true);
     ColumnListClear(list);
+    SystemBytes(list)->clear();
     const std::string path = VtnPath(kSystemsFile);
     FILE* file = fopen(path.c_str(), "r+");
     struct stat st;
@@ -100,15 +209,15 @@ void LoadSystem(GtkWidget* list)
         file = fopen(path.c_str(), "r");
     }
     if (file == nullptr) {
-        CopyText(SysInfor.szAddress, "127.0.0.1");
-        CopyText(SysInfor.szName, "127.0.0.1");
-        CopyText(SysInfor.szPort, "7402");
+        SetSysField(0, "127.0.0.1");
+        SetSysField(1, "127.0.0.1");
+        SetSysField(2, "7402");
         // The default row is shown even when the file cannot be made.
         WriteSystems(VtnPathForWrite(kSystemsFile), nullptr);
-        AppendSystemRow(list);
+        AppendReadRow(list);
     } else {
         while (LoadSystemInfor(file))
-            AppendSystemRow(list);
+            AppendReadRow(list);
         fclose(file);
     }
     ColumnListBlockSelect(list, false);
@@ -116,10 +225,9 @@ void LoadSystem(GtkWidget* list)
         ColumnListSelectRow(list, 0);
 }
 
-void SaveSystem(GtkWidget* list)
+bool SaveSystem(GtkWidget* list)
 {
-    if (list)
-        WriteSystems(VtnPathForWrite(kSystemsFile), list);
+    return list && WriteSystems(VtnPathForWrite(kSystemsFile), list);
 }
 
 bool IsRepeatIP(const char* text)
@@ -190,6 +298,18 @@ bool TypedSystemValid(const std::string& address, const std::string& name, const
         return false;
     }
     return true;
+}
+
+// Saves the list; when the file cannot be written, says so and leaves the list as the user made
+// it. False then.
+bool SaveSystemSaying(GtkWidget* list)
+{
+    if (SaveSystem(list))
+        return true;
+    char text[256];
+    FormatText(text, sizeof text, "The list of systems could not be saved\nto %s.", kSystemsFile);
+    MessageBox(text, "Error", false);
+    return false;
 }
 
 // Reloads the list from the file; the row of the system still connected keeps its mark.
@@ -401,10 +521,13 @@ bool newsystemOK()
         MessageBox("This system has been added.", "Warning", false);
         return false;
     }
-    const char* row[] = {address.c_str(), name.c_str(), port.c_str(), "Disconnected"};
-    ColumnListAppend(win->pSysList, row);
-    SaveSystem(win->pSysList);
-    ReloadSystems(win->pSysList);
+    GtkWidget* list = win->pSysList;
+    AppendTypedRow(list, address, name, port);
+    const bool saved = SaveSystemSaying(list);
+    if (GetMainWindow() != win)
+        return true;
+    if (saved)
+        ReloadSystems(list);
     win->FreshRemoteConTool();
     return true;
 }
@@ -421,11 +544,16 @@ bool modsystemOK(GtkWidget*)
     const int row = ColumnListSelectedRow(win->pSysList);
     if (row < 0)
         return true;
-    ColumnListSetText(win->pSysList, row, 1, name.c_str());
-    ColumnListSetText(win->pSysList, row, 2, port.c_str());
-    SaveSystem(win->pSysList);
-    ReloadSystems(win->pSysList);
-    ColumnListSelectRow(win->pSysList, row);
+    GtkWidget* list = win->pSysList;
+    SetSystemField(list, row, 1, name);
+    SetSystemField(list, row, 2, port);
+    const bool saved = SaveSystemSaying(list);
+    if (GetMainWindow() != win)
+        return true;
+    if (saved) {
+        ReloadSystems(list);
+        ColumnListSelectRow(list, row);
+    }
     win->FreshRemoteConTool();
     return true;
 }
@@ -476,10 +604,14 @@ bool logsystemOK(GtkWidget* dialog)
     GtkWidget* list = win->pSysList;
     const int row = list ? ColumnListSelectedRow(list) : -1;
     if (row >= 0 && port != ColumnListText(list, row, 2)) {
-        ColumnListSetText(list, row, 2, port.c_str());
-        SaveSystem(list);
-        LoadSystem(list);
-        ColumnListSelectRow(list, row);
+        SetSystemField(list, row, 2, port);
+        if (!SaveSystemSaying(list)) {
+            if (!stands())
+                return true;
+        } else {
+            LoadSystem(list);
+            ColumnListSelectRow(list, row);
+        }
     }
     if (row >= 0)
         ColumnListSetText(list, row, 3, "Connected");
@@ -556,9 +688,12 @@ void DelSystem()
     const int row = ColumnListSelectedRow(list);
     if (row < 0)
         return;
-    ColumnListRemove(list, row);
-    SaveSystem(list);
-    ReloadSystems(list);
+    RemoveSystemRow(list, row);
+    const bool saved = SaveSystemSaying(list);
+    if (GetMainWindow() != win)
+        return;
+    if (saved)
+        ReloadSystems(list);
     win->FreshRemoteConTool();
 }
 

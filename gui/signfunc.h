@@ -18,6 +18,9 @@ struct _SYSTEM_INFOR {
     char szAddress[VTN_SYS_FIELD_SIZE];
     char szName[VTN_SYS_FIELD_SIZE];
     char szPort[VTN_SYS_FIELD_SIZE];
+    // The bytes of each field (address, name, port), NULs included: a field read from the file
+    // may hold one, and a rewrite keeps it.
+    size_t nLength[3];
 };
 extern _SYSTEM_INFOR SysInfor;
 
@@ -44,7 +47,7 @@ extern _NEW_SYSTEM NewSys;
 // The list file and its default line.
 constexpr const char* kSystemsFile = "/usr/bin/vtnsys.log";
 
-// Writes SysInfor as one line; nothing for a null file.
+// Writes SysInfor as one line, nLength bytes of each field; nothing for a null file.
 void SaveSystemInfor(FILE* file);
 // Reads one line into SysInfor (each field at most 199 bytes, the rest of it skipped); false at
 // the end of the list or for a null file.
@@ -52,9 +55,10 @@ bool LoadSystemInfor(FILE* file);
 // Clears the list and fills it from the file, creating the file with the default system when it
 // is missing; selects the first row.
 void LoadSystem(GtkWidget* list);
-// Replaces the file by the address, name and port of every row, in list order (through a
-// temporary file; nothing happens when it cannot be written).
-void SaveSystem(GtkWidget* list);
+// Replaces the file by the address, name and port of every row, in list order, each row's fields
+// with the bytes they were read with unless they were changed since (through a temporary file;
+// false, and the file as it was, when it cannot be written).
+bool SaveSystem(GtkWidget* list);
 // True when a row's address is exactly text.
 bool IsRepeatIP(const char* text);
 // Texts of columns 0 to last of the current row, as the file holds them; false without one.

@@ -9,6 +9,7 @@
 #include "client.h"
 #include "dam.h"
 #include "drivergui.h"
+#include "drivergui_repair.h"
 #include "global_log.h"
 #include "textutil.h"
 #include "vtntree.h"
@@ -116,9 +117,10 @@ void ReScan()
 
 void DeleteArray()
 {
+    CMainWindow* win = GetMainWindow();
     CDiskArray array;
     uint32_t s = 0;
-    if (!SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
+    if (win == nullptr || !SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
         return;
     const uint8_t code = array.Info.u.array.raidType;
     if ((s & VTN_ARRAY_BOOTABLE) && !(s & VTN_ARRAY_DISABLED))
@@ -127,16 +129,20 @@ void DeleteArray()
         return;
     if (code == VTN_RAID0 && array.IsChild())
         return;
-    if (!MessageBox("All data on the array will be deleted!\nAre you sure you want to continue?", "Warning", true))
+    // A connection that broke (and said so) while a box waited gets nothing more, nor does another one.
+    const SWindowStands stands(win);
+    if (!MessageBox("All data on the array will be deleted!\nAre you sure you want to continue?", "Warning", true) ||
+        !stands())
         return;
     if (!array.Delete(true)) {
-        if (MessageBox("Failed to delete the array!", "Confirmation", false))
+        if (stands() && MessageBox("Failed to delete the array!", "Confirmation", false))
             RebuildTrees();
         return;
     }
     if (MessageBox("Array has been deleted.\nThe deletion will not be completed \nuntil you reboot the system.\n"
                    "Do you want to reboot now?",
-                   "Confirmation", true))
+                   "Confirmation", true) &&
+        stands())
         Reboot();
     RebuildTrees();
 }
@@ -184,6 +190,7 @@ void RenameArray()
     FormatText(sentence, sizeof sentence, "Rename array from original name '%s' ", oldName);
     std::string text = std::string(sentence) + "  ";
 
+    const SWindowStands stands(win);
     GtkWidget* window = NewRenameWindow(win->SupportPara.GetRAIDNameLength());
     // Only OK (oksele) renames; a name that is taken or not valid asks again.
     auto askAgain = [] {
@@ -192,7 +199,8 @@ void RenameArray()
     };
     askAgain();
     RunDialog(window, [&] {
-        if (!oksele)
+        // After a break the dialog closes without a word: the break was said already.
+        if (!oksele || !stands())
             return true;
         char name[VTN_DISK_NAME_SIZE];
         CopyEntryText(name, sizeof name, RenDia.pNameEntry);
@@ -208,6 +216,8 @@ void RenameArray()
             return askAgain();
         }
         const int result = array.SetName(name, true);
+        if (!stands())
+            return true;  // the request found the break, which has its own box
         win->FreshTree();
         if (result == 0) {
             char newName[VTN_DISK_NAME_SIZE];
@@ -234,14 +244,16 @@ void AddDiskArray()
     if ((code != VTN_RAID1 && code != VTN_RAID5) || !(s & VTN_ARRAY_BROKEN))
         return;
     const uint32_t id = array.GetID();
-    if (!win->addtoarray(id, false))
+    const SWindowStands stands(win);
+    if (!win->addtoarray(id, false) || !stands())
         return;
     CDiskArray again;
     again = id;
     if (again.GetWorkStatus() & VTN_ARRAY_BROKEN) {
         MessageBox("Disk has been added to array successfully.\nPlease select another to add to this array!",
                    "Confirmation", false);
-        win->addtoarray(id, false);
+        if (stands())
+            win->addtoarray(id, false);
     }
     // The trees show the array as it is now, no longer broken (as the login's probe does).
     if (GetMainWindow() == win)
@@ -269,9 +281,10 @@ void RebuildArray()
 
 void AbortArray()
 {
+    CMainWindow* win = GetMainWindow();
     CDiskArray array;
     uint32_t s = 0;
-    if (!SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
+    if (win == nullptr || !SelectedArray(&array, &s) || array.nType != VTN_DEVICE_ARRAY)
         return;
     uint32_t state = 0;
     const char* word = "";
@@ -291,7 +304,8 @@ void AbortArray()
         return;
     char question[64];
     FormatText(question, sizeof question, "Are you sure to abort %s?", word);
-    if (!MessageBox(question, "Warning", true))
+    const SWindowStands stands(win);
+    if (!MessageBox(question, "Warning", true) || !stands())
         return;
     // As with verify and rebuild, the events report the outcome.
     cs_vtn_set_array_state(handle, array.GetID(), state);

@@ -39,8 +39,8 @@ const char* const UserManageListTitles[] = {"User Name"};
 constexpr int kMaxUsers = 10000;
 
 const char* const kPasswordsDiffer = "Two passwords you input do not match.";
-const char* const kBadUserName =
-    "The user name can not contain ':' or a line end,\nbegin with '#' or be longer than 63 bytes.";
+const char* const kBadUserName = "The user name can not contain ':', a TAB or a line end,\nbegin or end with a "
+                                 "blank, begin with '#'\nor be longer than 63 bytes.";
 
 bool IsSystemAccount(const _VTN_USER_INFO& u)
 {
@@ -125,11 +125,11 @@ GtkWidget* BottomRow(GtkWidget* box, GtkWidget* window)
 
 bool InvalidUserName(const char* name)
 {
-    if (name == nullptr || strlen(name) > 63 || strpbrk(name, ":\r\n"))
+    if (name == nullptr || strlen(name) > 63 || strpbrk(name, ":\t\r\n"))
         return true;
-    while (*name == ' ' || *name == '\t')
-        ++name;
-    return *name == '#';
+    // A blank at either end would make a name that looks like another one (or like none).
+    const size_t n = strlen(name);
+    return n > 0 && (name[0] == ' ' || name[n - 1] == ' ' || name[0] == '#');
 }
 
 // ---- the User Management dialog -----------------------------------------------------------------

@@ -69,6 +69,6 @@ void SetUserPass();
 void SetCurrentPass();
 bool SetCurrPassOK(GtkWidget* dialog);
 bool SetUserPassOK(GtkWidget* dialog);
-// True when the server would refuse the name as a users-file name (':', a line end, a leading
-// '#', more than 63 bytes).
+// True for a name the dialog refuses: one the users file cannot hold (':', a line end, a leading
+// '#', more than 63 bytes), or with a TAB or a blank at its start or end.
 bool InvalidUserName(const char* name);

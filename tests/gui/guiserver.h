@@ -254,9 +254,10 @@ protected:
             << message;
     }
 
-    // Starts the server on the scene (or a preset), the main window, and logs in with rights.
+    // Starts the server on the scene (or a preset), the main window, and logs in with rights;
+    // lost is the connection's connection-broken callback.
     void Start(const std::function<void(SimScene&)>& scene, uint32_t rights = VTN_RIGHTS_ALL,
-               const std::string& preset = "sata4")
+               const std::string& preset = "sata4", void (*lost)() = OnConnectionLost)
     {
         std::string message;
         ASSERT_TRUE(VtnSimInit(preset, &message)) << message;
@@ -267,7 +268,7 @@ protected:
         CMainWindow* win = StartMainWindow();
         // Events are taken in by the timer of a logged-in window; these tests look at the trees.
         win->bTimerOn = false;
-        const int h = LoginTo(server_.Port(), kDefaultUser, kDefaultPassword, OnConnectionLost);
+        const int h = LoginTo(server_.Port(), kDefaultUser, kDefaultPassword, lost);
         ASSERT_GE(h, 0);
         handle = h;
         CopyText(NewSys.szAddress, "127.0.0.1");

@@ -4,7 +4,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <gdk/gdkx.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
 
 #include "client.h"
 #include "locallog.h"
@@ -139,8 +146,25 @@ Responder::~Responder()
     for (unsigned int* id : {&poll_, &watchdog_, &click_})
         if (*id)
             g_source_remove(*id);
+    for (GtkWidget* w : known_)
+        g_object_weak_unref(G_OBJECT(w), Forget, this);
     if (pending_)
         g_object_unref(pending_);
+}
+
+// A window destroyed is forgotten: a new window may come at its address.
+void Responder::Know(GtkWidget* window)
+{
+    known_.push_back(window);
+    g_object_weak_ref(G_OBJECT(window), Forget, this);
+}
+
+void Responder::Forget(gpointer self, GObject* gone)
+{
+    auto& known = static_cast<Responder*>(self)->known_;
+    auto it = std::find(known.begin(), known.end(), reinterpret_cast<GtkWidget*>(gone));
+    if (it != known.end())
+        known.erase(it);
 }
 
 void Responder::Add(Answer answer)
@@ -151,7 +175,8 @@ void Responder::Add(Answer answer)
 void Responder::GuardOn()
 {
     guard_ = true;
-    known_ = TopWindows();
+    for (GtkWidget* w : TopWindows())
+        Know(w);
 }
 
 void Responder::FailFurtherWindow()
@@ -167,7 +192,7 @@ void Responder::FailFurtherWindow()
         text += std::string(text.empty() ? "" : " | ") + gtk_label_get_text(GTK_LABEL(w));
     ADD_FAILURE() << "a window after the last answer: \"" << (title ? title : "") << "\" showing \"" << text
                   << "\"";
-    known_.push_back(top);
+    Know(top);
     gtk_widget_destroy(top);
 }
 
@@ -220,12 +245,13 @@ gboolean Responder::Poll(gpointer p)
             seen.images.push_back(gtk_image_get_pixbuf(GTK_IMAGE(w)));
     gtk_widget_get_size_request(win, &seen.width, &seen.height);
     self->seen_.push_back(seen);
-    self->known_.push_back(win);
+    self->Know(win);
     if (a.before)
         a.before(win);
 
     GtkWidget* target = win;
     self->pendingClose_ = a.button.empty();
+    self->pendingPointer_ = a.pointer;
     if (!self->pendingClose_) {
         const std::string caption = a.button;
         auto buttons = FindWidgets(
@@ -252,8 +278,12 @@ gboolean Responder::Click(gpointer p)
     if (!gtk_widget_in_destruction(target)) {
         if (self->pendingClose_)
             gtk_window_close(GTK_WINDOW(target));
-        else
+        else if (!self->pendingPointer_)
             gtk_button_clicked(GTK_BUTTON(target));
+        else if (!PointerClick(target)) {
+            ADD_FAILURE() << "the button \"" << WidgetCaption(target) << "\" lies outside the screen";
+            gtk_window_close(GTK_WINDOW(gtk_widget_get_toplevel(target)));  // as its close box
+        }
     }
     g_object_unref(target);
     return G_SOURCE_REMOVE;
@@ -291,6 +321,147 @@ std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::functio
     for (const std::string& title : gone)
         EXPECT_TRUE(TopWindows(title).empty()) << "an unexpected \"" << title << "\" window left open";
     return r.Seen();
+}
+
+// ---- real input ---------------------------------------------------------------------------------
+
+namespace {
+
+Display* XDisplay()
+{
+    return GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+}
+
+void FakeKey(guint keyval, bool press)
+{
+    Display* d = XDisplay();
+    const KeyCode code = XKeysymToKeycode(d, keyval);
+    EXPECT_NE(code, 0) << "no key for keysym " << keyval;
+    if (code != 0)
+        XTestFakeKeyEvent(d, code, press, CurrentTime);
+}
+
+}  // namespace
+
+GdkRectangle ScreenRect(GtkWidget* widget)
+{
+    GdkRectangle r{0, 0, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget)};
+    GtkWidget* top = gtk_widget_get_toplevel(widget);
+    int x = 0, y = 0, ox = 0, oy = 0;
+    gtk_widget_translate_coordinates(widget, top, 0, 0, &x, &y);
+    if (GdkWindow* w = gtk_widget_get_window(top))
+        gdk_window_get_origin(w, &ox, &oy);
+    r.x = ox + x;
+    r.y = oy + y;
+    return r;
+}
+
+GdkRectangle ScreenArea()
+{
+    GdkRectangle area{};
+    gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &area);
+    return area;
+}
+
+bool PointerClick(GtkWidget* widget)
+{
+    const GdkRectangle r = ScreenRect(widget);
+    return PointerClickAt(r.x + r.width / 2, r.y + r.height / 2);
+}
+
+bool PointerClickRow(GtkWidget* view, int row)
+{
+    GtkTreeView* tree = GTK_TREE_VIEW(view);
+    GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+    gtk_tree_view_scroll_to_cell(tree, path, nullptr, FALSE, 0, 0);
+    PumpFor(50);
+    GdkRectangle cell{};
+    gtk_tree_view_get_background_area(tree, path, gtk_tree_view_get_column(tree, 0), &cell);
+    gtk_tree_path_free(path);
+    int x = 0, y = 0;
+    gtk_tree_view_convert_bin_window_to_widget_coords(tree, cell.x + cell.width / 2, cell.y + cell.height / 2, &x, &y);
+    const GdkRectangle r = ScreenRect(view);
+    return cell.height > 0 && PointerClickAt(r.x + x, r.y + y);
+}
+
+bool TypeIntoEntry(GtkWidget* entry, const std::string& text, bool paste)
+{
+    GtkWidget* window = gtk_widget_get_toplevel(entry);
+    if (!PointerClick(entry) ||
+        !PumpUntil([&] { return gtk_window_get_focus(GTK_WINDOW(window)) == entry; }))
+        return false;
+    PressKey(GDK_KEY_a, {GDK_KEY_Control_L});
+    if (paste) {
+        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.c_str(), -1);
+        PressKey(GDK_KEY_v, {GDK_KEY_Control_L});
+    } else if (!text.empty()) {
+        TypeKeys(text);
+    } else {
+        PressKey(GDK_KEY_Delete);
+    }
+    return PumpUntil([&] { return gtk_entry_get_text(GTK_ENTRY(entry)) == text; });
+}
+
+bool PointerClickAt(int x, int y)
+{
+    const GdkRectangle screen = ScreenArea();
+    if (x < screen.x || y < screen.y || x >= screen.x + screen.width || y >= screen.y + screen.height)
+        return false;
+    Display* d = XDisplay();
+    XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    XFlush(d);
+    return true;
+}
+
+void PressKey(guint keyval, const std::vector<guint>& held)
+{
+    for (guint h : held)
+        FakeKey(h, true);
+    FakeKey(keyval, true);
+    FakeKey(keyval, false);
+    for (auto h = held.rbegin(); h != held.rend(); ++h)
+        FakeKey(*h, false);
+    XFlush(XDisplay());
+}
+
+void TypeKeys(const std::string& text)
+{
+    Display* d = XDisplay();
+    for (unsigned char c : text) {
+        // Printable ASCII keysyms are the characters themselves.
+        const KeySym sym = c;
+        const KeyCode code = XKeysymToKeycode(d, sym);
+        ASSERT_NE(code, 0) << "no key for '" << c << "'";
+        const bool shift = XkbKeycodeToKeysym(d, code, 0, 0) != sym;
+        PressKey(sym, shift ? std::vector<guint>{GDK_KEY_Shift_L} : std::vector<guint>{});
+    }
+}
+
+void WriteFailure::On()
+{
+    if (full_ || readOnly_)
+        return;
+    if (kind_ == kFullDisk) {
+        full_ = std::make_unique<FileSizeLimit>(0);
+        return;
+    }
+    // An unprivileged user must reach the folder to read it.
+    if (const char* root = getenv("VTN_ROOT"))
+        EXPECT_EQ(chmod(root, 0755), 0) << root;
+    EXPECT_EQ(chmod(folder_.c_str(), 0555), 0) << folder_;
+    readOnly_ = true;
+    user_ = std::make_unique<Unprivileged>();
+}
+
+void WriteFailure::Off()
+{
+    full_.reset();
+    user_.reset();
+    if (readOnly_)
+        EXPECT_EQ(chmod(folder_.c_str(), 0755), 0) << folder_;
+    readOnly_ = false;
 }
 
 // ---- fixture ------------------------------------------------------------------------------------
@@ -404,17 +575,6 @@ std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::functio
     };
 }
 
-// ---- real input --------------------------------------------------------------------------------
-
-namespace {
-
-Display* XDisplay()
-{
-    return GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
-}
-
-}  // namespace
-
 void HandleXEvents()
 {
     // The reply of the round trip comes after every event the server made before it.
@@ -430,25 +590,6 @@ void FocusX(GtkWidget* window)
     XSetInputFocus(XDisplay(), GDK_WINDOW_XID(w), RevertToParent, CurrentTime);
     HandleXEvents();
     EXPECT_TRUE(gtk_window_has_toplevel_focus(GTK_WINDOW(window)));
-}
-
-void PressKey(guint keyval, GdkModifierType mods)
-{
-    Display* d = XDisplay();
-    std::vector<KeyCode> held;
-    for (auto [mask, sym] : {std::pair{GDK_CONTROL_MASK, XK_Control_L}, {GDK_MOD1_MASK, XK_Alt_L},
-                             {GDK_SHIFT_MASK, XK_Shift_L}})
-        if (mods & mask)
-            held.push_back(XKeysymToKeycode(d, sym));
-    const KeyCode code = XKeysymToKeycode(d, keyval);
-    ASSERT_NE(code, 0) << "no key for " << gdk_keyval_name(keyval);
-    for (KeyCode k : held)
-        XTestFakeKeyEvent(d, k, True, CurrentTime);
-    XTestFakeKeyEvent(d, code, True, CurrentTime);
-    XTestFakeKeyEvent(d, code, False, CurrentTime);
-    for (auto k = held.rbegin(); k != held.rend(); ++k)
-        XTestFakeKeyEvent(d, *k, False, CurrentTime);
-    HandleXEvents();
 }
 
 namespace {
@@ -477,14 +618,7 @@ void ClickWidget(GtkWidget* widget)
     GtkWidget* top = gtk_widget_get_toplevel(widget);
     WaitFrame(top);
     ASSERT_GT(gtk_widget_get_allocated_width(widget), 1) << "a click on a widget without a place";
-    int x = 0, y = 0, left = 0, upper = 0;
-    ASSERT_TRUE(gtk_widget_translate_coordinates(widget, top, gtk_widget_get_allocated_width(widget) / 2,
-                                                 gtk_widget_get_allocated_height(widget) / 2, &x, &y));
-    gdk_window_get_origin(gtk_widget_get_window(top), &left, &upper);
-    Display* d = XDisplay();
-    XTestFakeMotionEvent(d, -1, left + x, upper + y, CurrentTime);
-    XTestFakeButtonEvent(d, 1, True, CurrentTime);
-    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    ASSERT_TRUE(PointerClick(widget)) << "a click off the screen";
     HandleXEvents();
 }
 

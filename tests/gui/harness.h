@@ -3,6 +3,7 @@
 // a watchdog, and screenshots.
 #pragma once
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <string>
@@ -43,6 +44,9 @@ struct Answer {
     std::string button;
     std::function<void(GtkWidget*)> before = nullptr;
     GtkWidget* window = nullptr;
+    // Click with the real pointer at the button's place on the screen (XTest) instead of
+    // gtk_button_clicked.
+    bool pointer = false;
 };
 
 // Answers modal windows in the order of its script. A window is looked for every 20 ms and taken
@@ -73,6 +77,8 @@ private:
     static gboolean Watchdog(gpointer self);
     static gboolean Click(gpointer self);
     void FailFurtherWindow();
+    void Know(GtkWidget* window);
+    static void Forget(gpointer self, GObject* gone);
 
     std::vector<Answer> script_;
     size_t next_ = 0;
@@ -80,6 +86,7 @@ private:
     unsigned int poll_ = 0, watchdog_ = 0, click_ = 0;
     GtkWidget* pending_ = nullptr;   // the button or window of the click to come
     bool pendingClose_ = false;
+    bool pendingPointer_ = false;
     bool guard_ = false;
     std::vector<GtkWidget*> known_;   // windows open when the guard went on, and those answered
 };
@@ -91,6 +98,56 @@ private:
 std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::function<void()>& op,
                                   int watchdogMs = 30000,
                                   const std::vector<std::string>& gone = {"Warning", "Error", "Confirmation"});
+
+// ---- real input (XTest) ---------------------------------------------------------------------------
+
+// Where a realized widget lies on the screen, in root coordinates.
+GdkRectangle ScreenRect(GtkWidget* widget);
+// The size of the screen the tests run on.
+GdkRectangle ScreenArea();
+// Moves the real pointer to the point of the screen and clicks button 1 there. False (and nothing
+// sent) when the point lies outside the screen, where no user could click.
+bool PointerClickAt(int x, int y);
+// The same at the middle of the widget.
+bool PointerClick(GtkWidget* widget);
+// The same at the middle of a row of a tree view's first column (shown, scrolled to).
+bool PointerClickRow(GtkWidget* view, int row);
+// Clicks into the entry, selects what it holds and types text over it (or pastes it: a TAB's key
+// moves the focus), then waits until the entry holds text. False when it does not.
+bool TypeIntoEntry(GtkWidget* entry, const std::string& text, bool paste = false);
+// Presses and releases the keys of text (printable ASCII) on the real keyboard; the window under
+// the pointer takes them.
+void TypeKeys(const std::string& text);
+// Presses keyval with the given modifier keysyms held (e.g. {GDK_KEY_Control_L}).
+void PressKey(guint keyval, const std::vector<guint>& held = {});
+// Runs the main loop until GTK has handled every event the X server sent for the input so far.
+void HandleXEvents();
+// Gives window the X input focus (without a window manager nothing else does), its focus-in handled.
+void FocusX(GtkWidget* window);
+// Clicks the first button with the pointer at the middle of widget once it is shown and laid out;
+// handled on return. A window the click opens waits as it would for a user: a responder answers it.
+void ClickWidget(GtkWidget* widget);
+
+// Real failures of file writes while it is on: a full disk (the files of this process may not grow,
+// so a write fails with EFBIG) or a read-only folder (chmod 0555, the files accessed as an
+// unprivileged user when the tests run as root).
+class WriteFailure {
+public:
+    enum Kind { kFullDisk, kReadOnlyFolder };
+    WriteFailure(Kind kind, std::string folder) : kind_(kind), folder_(std::move(folder)) {}
+    ~WriteFailure() { Off(); }
+    WriteFailure(const WriteFailure&) = delete;
+    WriteFailure& operator=(const WriteFailure&) = delete;
+    void On();
+    void Off();
+
+private:
+    Kind kind_;
+    std::string folder_;
+    std::unique_ptr<FileSizeLimit> full_;
+    std::unique_ptr<Unprivileged> user_;
+    bool readOnly_ = false;
+};
 
 // A main window built as main builds it, torn down after each test: the window destroyed and
 // deleted, no top-level window left, the globals it used back as they were.
@@ -114,21 +171,9 @@ bool SaveWidgetPng(GtkWidget* widget, const std::string& path);
 std::string ScreenshotPath(const std::string& name);
 // Saves the window as the picture file at ScreenshotPath and checks that it was written.
 void ExpectShot(GtkWidget* widget, const std::string& file);
-// An answer's before: runs first (when given), then saves the window as the picture file at
-// ScreenshotPath and checks that it was written.
-std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);
-
-// ---- real input: key and pointer events made by the X server (XTest), as a user's ----------------
-
-// Runs the main loop until GTK has handled every event the X server sent for the input so far.
-void HandleXEvents();
-// Gives window the X input focus (without a window manager nothing else does), its focus-in handled.
-void FocusX(GtkWidget* window);
-// Presses and releases the key with the modifiers (Control, Alt, Shift) held down; handled on return.
-void PressKey(guint keyval, GdkModifierType mods = static_cast<GdkModifierType>(0));
-// Moves the pointer to the middle of widget and clicks the first button there; handled on return. A
-// window the click opens waits as it would for a user: a responder answers it.
-void ClickWidget(GtkWidget* widget);
 // Saves what the whole screen shows as the picture file at ScreenshotPath and checks that it was
 // written.
 void ExpectScreenShot(const std::string& file);
+// An answer's before: runs first (when given), then saves the window as the picture file at
+// ScreenshotPath and checks that it was written.
+std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);

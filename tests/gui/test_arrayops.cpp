@@ -45,9 +45,12 @@ protected:
     void SetUp() override
     {
         ServerGuiTest::SetUp();
-        Start(OpsScene);
+        Start(OpsScene, VTN_RIGHTS_ALL, "sata4", lost_);
         ShowForms();
     }
+
+    // The connection's connection-broken callback.
+    void (*lost_)() = OnConnectionLost;
 
     // The array record of the controller's state by name; null when there is none.
     nlohmann::json Array(const std::string& name)
@@ -287,6 +290,105 @@ TEST_F(Ops, AbortAsksThenStopsTheRunningOperation)
         window_->FreshTree();
     }
 }
+
+// ---- a break while a question or the rename dialog waits ------------------------------------------
+
+struct BreakCase {
+    const char* what;
+    const char* label;     // the array selected
+    void (*op)();
+    const char* waits;     // the title of the window that waits for the answer
+    bool timerFinds;       // the timer finds the break while it waits; else the request after OK
+    const char* typed;     // typed into the rename dialog
+};
+
+std::ostream& operator<<(std::ostream& out, const BreakCase& c)
+{
+    return out << c.what;
+}
+
+const BreakCase kBreakCases[] = {
+    {"delete question", "R1", DeleteArray, "Warning", true, nullptr},
+    {"rename dialog", "R1", RenameArray, "Rename", true, "DATA"},
+    {"abort question", "Busy1", AbortArray, "Warning", true, nullptr},
+    {"delete question, the request finds the break", "R1", DeleteArray, "Warning", false, nullptr},
+    {"rename dialog, the request finds the break", "R1", RenameArray, "Rename", false, "DATA"},
+};
+
+// The server is killed while the window waits. "Connection broken..." is said once; a break the
+// timer finds closes the waiting window, and an answer OK whose request finds it shows nothing
+// more. The controller, the server's log and the local copy stay as they were.
+class OpsBreak : public Ops, public ::testing::WithParamInterface<BreakCase> {
+protected:
+    void SetUp() override
+    {
+        lost_ = ConnectOut;
+        Ops::SetUp();
+        // As after a login through the form: the timer reads the event channel.
+        ASSERT_EQ(cs_vtn_enable_event_notify(handle, 1), 0);
+    }
+};
+
+TEST_P(OpsBreak, AnAnswerAfterTheBreakSendsAndSaysNothing)
+{
+    const BreakCase& c = GetParam();
+    const std::string broken = "Connection broken. You have to connect\n the system again.";
+    ASSERT_TRUE(Select(c.label));
+    const nlohmann::json array = Array(c.label);
+    const std::string log = server_.Log();
+    const std::string local = ReadFileText(root_.Path("/usr/bin/log_loacl.txt"));
+
+    struct Killer {
+        ServerProcess* server;
+        const char* waits;
+        bool done = false;
+        void Kill()
+        {
+            server->Kill();
+            done = true;
+        }
+    } killer{&server_, c.waits};
+    unsigned watch = 0;
+    std::vector<Answer> script;
+    auto answer = [&c](GtkWidget* w) {
+        if (c.typed)
+            Type(c.typed)(w);
+    };
+    if (c.timerFinds) {
+        window_->bTimerOn = true;
+        watch = g_timeout_add(20, [](gpointer p) -> gboolean {
+            auto* k = static_cast<Killer*>(p);
+            if (!k->done && !TopWindows(k->waits).empty())
+                k->Kill();
+            return G_SOURCE_CONTINUE;
+        }, &killer);
+        // The window of the ended session goes with it, its question answered as Cancel.
+        script = {{"Error", "OK"}};
+    } else {
+        script = {{c.waits, "OK", [&](GtkWidget* w) {
+                       answer(w);
+                       killer.Kill();
+                   }},
+                  {"Error", "OK"}};
+    }
+    auto seen = Answering(script, c.op, 60000);
+    if (watch)
+        g_source_remove(watch);
+    EXPECT_TRUE(killer.done);
+    ASSERT_EQ(seen.size(), c.timerFinds ? 1u : 2u);
+    EXPECT_TRUE(TopWindows(c.waits).empty());
+    const SeenWindow& error = seen[c.timerFinds ? 0 : 1];
+    EXPECT_EQ(error.title, "Error");
+    EXPECT_EQ(error.labels.front(), broken);
+    EXPECT_EQ(handle, -1);
+    EXPECT_EQ(Array(c.label), array) << "the controller as it was";
+    EXPECT_EQ(server_.Log(), log);
+    if (c.timerFinds) {
+        EXPECT_EQ(ReadFileText(root_.Path("/usr/bin/log_loacl.txt")), local);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Questions, OpsBreak, ::testing::ValuesIn(kBreakCases));
 
 using AddDisk = ServerGuiTest;
 

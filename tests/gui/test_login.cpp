@@ -151,6 +151,41 @@ TEST_F(Login, EmptyPortConnectsToTheDefault)
     LogOut();
 }
 
+// A port text changed at login that cannot be saved (full disk, read-only folder): the login goes
+// on, the box says the list was not saved, the row shows the typed port and the file is as it was.
+TEST_F(Login, APortChangeThatCannotBeSavedIsSaid)
+{
+    ASSERT_TRUE(StartServer(Users()));
+    CMainWindow* win = StartMainWindow();
+    const std::string path = root_.Path("/usr/bin/vtnsys.log");
+    const std::string file = ReadFileText(path);
+    // Another text for the same port.
+    const std::string typed = "0" + std::to_string(server_->Port());
+    for (WriteFailure::Kind kind : {WriteFailure::kFullDisk, WriteFailure::kReadOnlyFolder}) {
+        SCOPED_TRACE(kind == WriteFailure::kFullDisk ? "full disk" : "read-only folder");
+        WriteFailure failure(kind, root_.Path("/usr/bin"));
+        ASSERT_TRUE(WaitServerFree());
+        Responder r({{"Login Form", "OK",
+                      [&](GtkWidget* w) {
+                          Fill("admin", "secret1", typed)(w);
+                          failure.On();
+                      },
+                      nullptr, true},
+                     {"Error", "OK", [&failure](GtkWidget*) { failure.Off(); }, nullptr, true}});
+        LogSystem();
+        ASSERT_TRUE(r.WaitDone());
+        failure.Off();
+        ASSERT_EQ(r.Seen().size(), 2u);
+        EXPECT_EQ(r.Seen()[1].labels.front(), "The list of systems could not be saved\nto /usr/bin/vtnsys.log.");
+        EXPECT_GE(handle, 0);
+        EXPECT_EQ(ColumnListText(win->pSysList, 0, 2), typed);
+        EXPECT_EQ(ColumnListText(win->pSysList, 0, 3), "Connected");
+        EXPECT_EQ(ReadFileText(path), file);
+        LogOut();
+        LoadSystem(win->pSysList);
+    }
+}
+
 TEST_F(Login, RemoteControlToolbarWithoutRowsOrSelection)
 {
     ASSERT_TRUE(raw::WriteSystemFile("/usr/bin/vtnsys.log", ""));

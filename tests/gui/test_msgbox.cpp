@@ -118,6 +118,70 @@ TEST_F(MessageBoxTest, ALongTextWrapsInsideTheBox)
     EXPECT_GE(width, 410);
 }
 
+// Texts that would make the box wider or taller than the screen: it stays on the screen, its OK
+// is clicked there with the real pointer, and an ordinary text keeps the box at 410 x 180.
+TEST_F(MessageBoxTest, LongWordsAndManyLinesKeepTheBoxAndItsButtonsOnTheScreen)
+{
+    StartMainWindow();
+    std::string lines;
+    for (int i = 0; i < 120; ++i)
+        lines += "Disk " + std::to_string(i) + " of the array has failed.\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        bool withCancel;
+        const char* shot;
+        bool ordinary;  // the box keeps its 410 x 180
+        bool scrolled;  // the rest of the text is reached by scrolling
+    } cases[] = {
+        {"an ordinary text", "Some text.", false, "msgbox-ordinary.png", true, false},
+        {"an event text of 511 characters without a blank", std::string(511, 'x'), false, "msgbox-long-word.png",
+         false, false},
+        {"a 199-character address", "System '" + std::string(199, 'a') + "' will be deleted,\n do you want to continue?",
+         true, "msgbox-long-address.png", false, false},
+        {"511 line ends", std::string(511, '\n'), true, "msgbox-line-ends.png", false, true},
+        {"120 lines of words", lines, false, "msgbox-many-lines.png", false, true},
+    };
+    const GdkRectangle screen = ScreenArea();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        GdkRectangle box{}, ok{};
+        bool scrolls = false;
+        Responder r({{"Warning", "OK",
+                      [&](GtkWidget* w) {
+                          // The picture waits until the window has its final size.
+                          ExpectShot(w, c.shot);
+                          box = ScreenRect(w);
+                          for (GtkWidget* b : FindWidgets(w, [](GtkWidget* x) { return GTK_IS_BUTTON(x); }))
+                              if (WidgetCaption(b) == "OK")
+                                  ok = ScreenRect(b);
+                          for (GtkWidget* s : FindWidgets(w, [](GtkWidget* x) { return GTK_IS_SCROLLED_WINDOW(x); })) {
+                              GtkAdjustment* a = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(s));
+                              scrolls = scrolls || gtk_adjustment_get_upper(a) > gtk_adjustment_get_page_size(a);
+                          }
+                      },
+                      nullptr, true}},
+                    10000);
+        // Only the real click answers OK: a box the watchdog has to close answers Cancel.
+        EXPECT_EQ(MessageBox(c.text.c_str(), "Warning", c.withCancel), 1);
+        ASSERT_EQ(r.Seen().size(), 1u);
+        EXPECT_EQ(r.Seen()[0].width, 410);
+        EXPECT_EQ(r.Seen()[0].height, 180);
+        if (c.ordinary) {
+            EXPECT_EQ(box.width, 410);
+            EXPECT_EQ(box.height, 180);
+        }
+        for (const GdkRectangle& rect : {box, ok}) {
+            EXPECT_GE(rect.x, screen.x);
+            EXPECT_GE(rect.y, screen.y);
+            EXPECT_LE(rect.x + rect.width, screen.x + screen.width);
+            EXPECT_LE(rect.y + rect.height, screen.y + screen.height);
+        }
+        EXPECT_GT(ok.width, 0);
+        EXPECT_EQ(scrolls, c.scrolled);
+    }
+}
+
 TEST_F(MessageBoxTest, TextThatIsNotUtf8IsShownValid)
 {
     Responder r(std::vector<Answer>{{"Error", "OK"}});

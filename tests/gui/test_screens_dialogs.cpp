@@ -150,7 +150,7 @@ TEST_F(DialogScreens, BoxesWithTheLongestTexts)
          "Warning", "box-help-missing.png"},
         {"System configuration changed, but it will not take effect\n until you restart the service.", "Confirmation",
          "box-config-changed.png"},
-        {"The user name can not contain ':' or a line end,\nbegin with '#' or be longer than 63 bytes.", "Warning",
+        {"The user name can not contain ':', a TAB or a line end,\nbegin or end with a blank, begin with '#'\nor be longer than 63 bytes.", "Warning",
          "box-user-name.png"},
     };
     for (const auto& b : boxes) {

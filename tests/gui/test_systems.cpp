@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "drivergui.h"
 #include "drivergui_list.h"
 #include "harness.h"
 #include "signfunc.h"
@@ -27,6 +28,13 @@ std::vector<Row> Rows(GtkWidget* list)
     return out;
 }
 
+// A text with NUL bytes in it: a literal's bytes up to its end.
+template <size_t N>
+std::string Bytes(const char (&text)[N])
+{
+    return std::string(text, N - 1);
+}
+
 std::vector<std::string> FolderEntries(const std::string& dir)
 {
     std::vector<std::string> out;
@@ -43,6 +51,8 @@ TEST_F(Systems, FileTextsBecomeRowsAndAreWrittenBack)
 {
     const std::string f199(199, 'n');
     const std::string f250(250, 'n');
+    const std::string f100(100, 'n');
+    const std::string f149(149, 'm');
     struct Case {
         const char* what;
         std::string file;
@@ -60,6 +70,11 @@ TEST_F(Systems, FileTextsBecomeRowsAndAreWrittenBack)
         {"fields cut at 199 bytes", "h\t" + f250 + "\t7402\n", {{"h", f199, "7402"}}, "h\t" + f199 + "\t7402\n"},
         {"bytes that are not UTF-8 are kept", "h\xff\xfe\tn\xc3\t1\n", {{"h\xff\xfe", "n\xc3", "1"}},
          "h\xff\xfe\tn\xc3\t1\n"},
+        // A cell shows a field up to a NUL; the file keeps the whole field.
+        {"a NUL in the port", Bytes("h\tn\t74\0" "02\n"), {{"h", "n", "74"}}, Bytes("h\tn\t74\0" "02\n")},
+        {"a NUL in every field", Bytes("a\0x\tn\0\0y\t\0" "1\n"), {{"a", "n", ""}}, Bytes("a\0x\tn\0\0y\t\0" "1\n")},
+        {"a field with a NUL is still cut at 199 bytes", "h\t" + f100 + Bytes("\0") + f149 + "\t1\n", {{"h", f100, "1"}},
+         "h\t" + (f100 + Bytes("\0") + f149).substr(0, 199) + "\t1\n"},
     };
     CMainWindow* win = StartMainWindow();
     const std::string path = root_.Path("/usr/bin/vtnsys.log");
@@ -153,6 +168,120 @@ TEST_F(Systems, TypedFieldsWithTheFilesSeparatorsAreRefused)
         Responder r(c.valid ? std::vector<Answer>{} : std::vector<Answer>{{"Warning", "OK"}});
         EXPECT_EQ(SystemFieldsValid(c.address, c.name, c.port), c.valid);
         EXPECT_TRUE(r.Done());
+    }
+}
+
+// ---- through the toolbar and the dialogs, with the real pointer and keys ---------------------------
+
+enum { kNewSystem = 0, kModify = 1, kDelete = 2 };
+
+// Selects the row with the pointer.
+void ClickRow(GtkWidget* list, int row)
+{
+    ASSERT_TRUE(PointerClickRow(list, row));
+    ASSERT_TRUE(PumpUntil([&] { return ColumnListSelectedRow(list) == row; }));
+}
+
+// Clicks the Remote Control toolbar's button with the pointer and answers the windows it opens;
+// what they showed once all are gone.
+std::vector<SeenWindow> Toolbar(int button, std::vector<Answer> script)
+{
+    Responder r(std::move(script), 20000);
+    EXPECT_TRUE(PointerClick(RemoteConToolbar[button].button));
+    EXPECT_TRUE(PumpUntil([&] { return r.Done() && TopWindows().size() == 1; }, 25000));
+    return r.Seen();
+}
+
+// Types the texts into the open system dialog's name and port (and, when given, address) entries.
+std::function<void(GtkWidget*)> TypeSystem(const std::string& address, const std::string& name, const std::string& port,
+                                           std::function<void()> then = nullptr)
+{
+    return [=](GtkWidget*) {
+        if (!address.empty()) {
+            EXPECT_TRUE(TypeIntoEntry(NewSys.pAddressEntry, address));
+        }
+        EXPECT_TRUE(TypeIntoEntry(NewSys.pNameEntry, name));
+        EXPECT_TRUE(TypeIntoEntry(NewSys.pPortEntry, port));
+        if (then)
+            then();
+    };
+}
+
+// A row's NULs survive a rewrite that a change of another row causes.
+TEST_F(Systems, ARewriteKeepsTheBytesOfEveryOtherRow)
+{
+    const std::string one = "10.0.0.1\tone\t7402\n";
+    const std::string two = Bytes("10.0.0.2\ttw\0o\t74\0" "02\n");
+    const std::string three = Bytes("10\0.0.0.3\tthree\t7403\n");
+    struct Case {
+        const char* what;
+        int button;
+        int row;  // selected first
+        std::vector<Answer> script;
+        std::string written;
+    } cases[] = {
+        {"another row modified", kModify, 0,
+         {{"Modify the system", "OK", TypeSystem("", "uno", "7410"), nullptr, true}},
+         "10.0.0.1\tuno\t7410\n" + two + three},
+        {"a system added", kNewSystem, 2,
+         {{"Add a new system", "OK", TypeSystem("10.0.0.9", "nine", "7409"), nullptr, true}},
+         one + two + three + "10.0.0.9\tnine\t7409\n"},
+        {"another row deleted", kDelete, 0, {{"Warning", "OK", nullptr, nullptr, true}}, two + three},
+    };
+    CMainWindow* win = StartMainWindow();
+    const std::string path = root_.Path("/usr/bin/vtnsys.log");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteFileText(path, one + two + three));
+        LoadSystem(win->pSysList);
+        ClickRow(win->pSysList, c.row);
+        Toolbar(c.button, c.script);
+        EXPECT_EQ(ReadFileText(path), c.written);
+    }
+}
+
+// A save that fails (full disk, read-only folder) says so; the list keeps what the user did and
+// the file stays as it was.
+TEST_F(Systems, ASaveThatFailsIsSaidAndTheListKeepsWhatTheUserDid)
+{
+    const std::string file = "10.0.0.1\tone\t7402\n10.0.0.2\ttwo\t7403\n";
+    const std::string notSaved = "The list of systems could not be saved\nto /usr/bin/vtnsys.log.";
+    CMainWindow* win = StartMainWindow();
+    const std::string path = root_.Path("/usr/bin/vtnsys.log");
+    for (WriteFailure::Kind kind : {WriteFailure::kFullDisk, WriteFailure::kReadOnlyFolder}) {
+        WriteFailure failure(kind, root_.Path("/usr/bin"));
+        auto on = [&failure] { failure.On(); };
+        const Answer error{"Error", "OK", [&failure](GtkWidget*) { failure.Off(); }, nullptr, true};
+        struct Case {
+            const char* what;
+            int button;
+            int row;
+            std::vector<Answer> script;
+            std::vector<Row> rows;
+        } cases[] = {
+            {"add", kNewSystem, 0,
+             {{"Add a new system", "OK", TypeSystem("10.0.0.9", "nine", "7409", on), nullptr, true}, error},
+             {{"10.0.0.1", "one", "7402"}, {"10.0.0.2", "two", "7403"}, {"10.0.0.9", "nine", "7409"}}},
+            {"modify", kModify, 1,
+             {{"Modify the system", "OK", TypeSystem("", "deux", "7410", on), nullptr, true}, error},
+             {{"10.0.0.1", "one", "7402"}, {"10.0.0.2", "deux", "7410"}}},
+            {"delete", kDelete, 0, {{"Warning", "OK", [on](GtkWidget*) { on(); }, nullptr, true}, error},
+             {{"10.0.0.2", "two", "7403"}}},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(kind == WriteFailure::kFullDisk ? "full disk, " : "read-only folder, ") + c.what);
+            ASSERT_TRUE(WriteFileText(path, file));
+            LoadSystem(win->pSysList);
+            ClickRow(win->pSysList, c.row);
+            auto seen = Toolbar(c.button, c.script);
+            failure.Off();
+            ASSERT_EQ(seen.size(), c.script.size());
+            EXPECT_EQ(seen.back().title, "Error");
+            EXPECT_EQ(seen.back().labels.front(), notSaved);
+            EXPECT_EQ(Rows(win->pSysList), c.rows);
+            EXPECT_EQ(ReadFileText(path), file) << "nothing torn";
+            EXPECT_EQ(FolderEntries(root_.Path("/usr/bin")), std::vector<std::string>{"vtnsys.log"});
+        }
     }
 }
 

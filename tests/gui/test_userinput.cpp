@@ -31,6 +31,13 @@ int CursorRow(GtkWidget* list)
     return row;
 }
 
+// A real key press with the modifier keys held, handled on return.
+void Press(guint key, const std::vector<guint>& held = {})
+{
+    PressKey(key, held);
+    HandleXEvents();
+}
+
 void PutCursor(GtkWidget* list, int row)
 {
     GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
@@ -65,14 +72,14 @@ TEST_F(WindowKeys, EnterSpaceUpAndDownDoNothingWhileOtherKeysWork)
         gtk_widget_grab_focus(t.list);
         PutCursor(t.list, 1);
         for (guint key : silenced) {
-            PressKey(key);
+            Press(key);
             EXPECT_EQ(CursorRow(t.list), 1) << gdk_keyval_name(key);
             EXPECT_EQ(ColumnListSelectedRow(t.list), 1) << gdk_keyval_name(key);
         }
         EXPECT_EQ(TopWindows().size(), 1u);
         // The tree has the keys: End goes to its last row.
         EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(win->pWindow)), t.list);
-        PressKey(GDK_KEY_End);
+        Press(GDK_KEY_End);
         EXPECT_EQ(ColumnListSelectedRow(t.list), 2);
     }
 
@@ -81,18 +88,18 @@ TEST_F(WindowKeys, EnterSpaceUpAndDownDoNothingWhileOtherKeysWork)
     ASSERT_NE(save, nullptr);
     gtk_widget_grab_focus(save);
     for (guint key : silenced) {
-        PressKey(key);
+        Press(key);
         EXPECT_EQ(win->pFileSel, nullptr) << gdk_keyval_name(key);
     }
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(win->pWindow)), save);
     EXPECT_EQ(TopWindows().size(), 1u);
 
     // The accelerators and the mnemonics still work.
-    PressKey(GDK_KEY_a, GDK_CONTROL_MASK);
+    Press(GDK_KEY_a, {GDK_KEY_Control_L});
     EXPECT_STREQ(win->szCurrForm, "Array Management");
-    PressKey(GDK_KEY_f, GDK_MOD1_MASK);
+    Press(GDK_KEY_f, {GDK_KEY_Alt_L});
     EXPECT_TRUE(SubmenuShown(win, "/File"));
-    PressKey(GDK_KEY_Escape);
+    Press(GDK_KEY_Escape);
     EXPECT_FALSE(SubmenuShown(win, "/File"));
 }
 
@@ -146,7 +153,7 @@ TEST_P(LoggedOut, OnlyWhatNeedsNoLoginCanBeUsed)
 
     // The accelerators of /Management do nothing.
     for (guint key : {GDK_KEY_a, GDK_KEY_d, GDK_KEY_s, GDK_KEY_r}) {
-        PressKey(key, GDK_CONTROL_MASK);
+        Press(key, {GDK_KEY_Control_L});
         EXPECT_STREQ(win->szCurrForm, "Remote Control") << "Ctrl+" << gdk_keyval_name(key);
     }
     // Neither /Management nor /View opens; /File does.

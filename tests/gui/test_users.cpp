@@ -19,6 +19,8 @@ constexpr const char* kManage = "User Management";
 constexpr const char* kAdd = "Add New User";
 constexpr const char* kPrivilege = "User Privilege View";
 constexpr const char* kPassword = "Please enter new password";
+constexpr const char* kBadName =
+    "The user name can not contain ':', a TAB or a line end,\nbegin or end with a blank, begin with '#'\nor be longer than 63 bytes.";
 constexpr uint32_t kAll = 0xFFFFFFFFu;
 
 // The stored form of a password, as the users file holds it.
@@ -220,7 +222,8 @@ TEST(UserRights, NamesTheServerWouldRefuse)
     } cases[] = {
         {"alice", false},        {"Alice Smith", false}, {"a#b", false},          {"caf\xc3\xa9", false},
         {"ev:il", true},         {"line\nend", true},     {"carriage\rreturn", true}, {"#comment", true},
-        {"  #indented", true},   {"\t#tab", true},
+        {"  #indented", true},   {"\t#tab", true},       {"   ", true},            {" lead", true},
+        {"trail ", true},        {"ta\tb", true},        {"tab\t", true},        {"in side", false},
         {"123456789012345678901234567890123456789012345678901234567890123", false},
         {"1234567890123456789012345678901234567890123456789012345678901234", true},
     };
@@ -387,13 +390,10 @@ TEST_F(Users, AddingAUser)
         const char* boxText;
     } refused[] = {
         {"empty name", "", "a", "a", {}, "Warning", "Please input user's name."},
-        {"colon", "ev:il", "a", "a", {}, "Warning",
-         "The user name can not contain ':' or a line end,\nbegin with '#' or be longer than 63 bytes."},
-        {"leading #", " #x", "a", "a", {}, "Warning",
-         "The user name can not contain ':' or a line end,\nbegin with '#' or be longer than 63 bytes."},
+        {"colon", "ev:il", "a", "a", {}, "Warning", kBadName},
+        {"leading #", " #x", "a", "a", {}, "Warning", kBadName},
         {"64 bytes in 56 characters", std::string(48, 'x') + "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9",
-         "a", "a", {}, "Warning",
-         "The user name can not contain ':' or a line end,\nbegin with '#' or be longer than 63 bytes."},
+         "a", "a", {}, "Warning", kBadName},
         {"passwords differ", "dave", "one", "two", {}, "Error", "Two passwords you input do not match."},
         {"existing name", "bob", "new", "new", {"User Management"}, "Error", "User already exists."},
     };
@@ -456,6 +456,54 @@ TEST_F(Users, AddingAUser)
         EXPECT_EQ(RightsAfterLogin(a.name, a.password), a.rights) << a.name;
     LogOut();
     LoginRefused("dave", "wrong");
+}
+
+// Types (or, for a TAB, whose key moves the focus, pastes) a name into the Add New User dialog's
+// name entry.
+std::function<void(GtkWidget*)> EnterName(const std::string& text, bool paste)
+{
+    return [text, paste](GtkWidget*) {
+        EXPECT_TRUE(TypeIntoEntry(AddUser.pNewNameEntry, text, paste))
+            << "the entry holds \"" << gtk_entry_get_text(GTK_ENTRY(AddUser.pNewNameEntry)) << "\"";
+    };
+}
+
+TEST_F(Users, NamesWithABlankAtAnEndOrATabAreRefused)
+{
+    StartAsAdmin();
+    struct Case {
+        const char* what;
+        std::string name;
+        bool paste;
+        bool refused;
+    } cases[] = {
+        {"blanks only", "   ", false, true},      {"a leading blank", " bob", false, true},
+        {"a trailing blank", "bob ", false, true}, {"a TAB inside", "bo\tb", true, true},
+        {"a TAB at the end", "bob\t", true, true}, {"a blank inside", "bob smith", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string before = UsersFile();
+        std::vector<Answer> script{{kManage, "Add"}, {kAdd, "OK", EnterName(c.name, c.paste), nullptr, true}};
+        if (c.refused) {
+            script.push_back({"Warning", "OK", nullptr, nullptr, true});
+            // The dialog stays open with the name as it was typed.
+            script.push_back({kAdd, "Cancel", [&c](GtkWidget*) {
+                                  EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(AddUser.pNewNameEntry)), c.name);
+                              }});
+        } else {
+            script.push_back({"Confirmation", "OK"});
+        }
+        script.push_back({kManage, "OK"});
+        auto seen = Manage(script);
+        if (c.refused) {
+            EXPECT_EQ(Texts(seen, "Warning"), std::vector<std::string>{kBadName});
+            EXPECT_EQ(UsersFile(), before) << "nothing was written";
+        } else {
+            EXPECT_EQ(Texts(seen, "Warning"), std::vector<std::string>{});
+            EXPECT_EQ(UsersFile(), before + AddedLine(c.name, "", 0));
+        }
+    }
 }
 
 TEST_F(Users, DeletingAUser)
