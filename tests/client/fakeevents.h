@@ -101,6 +101,12 @@ public:
     }
     // Event connections bound so far.
     int EventConnections() const { return bound_; }
+    // When the latest event connection got its first bytes (after EventConnection found it).
+    std::chrono::steady_clock::time_point BoundAt()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return boundAt_;
+    }
 
 private:
     static int Listen(int* port)
@@ -191,6 +197,7 @@ private:
                 if (fd >= 0 && RecvAll(fd, bindPacket, sizeof bindPacket) && SendAll(fd, first_.data(), first_.size())) {
                     std::lock_guard<std::mutex> lock(mutex_);
                     events_.push_back(fd);
+                    boundAt_ = std::chrono::steady_clock::now();
                     ++bound_;
                 } else if (fd >= 0) {
                     close(fd);
@@ -210,6 +217,7 @@ private:
     std::vector<int> commands_;  // the serving thread's only
     std::mutex mutex_;
     std::vector<int> events_;
+    std::chrono::steady_clock::time_point boundAt_;
     std::atomic<int> bound_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
