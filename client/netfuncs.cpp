@@ -265,8 +265,9 @@ int GetClientWaitSeconds()
 
 void ResetConnectionSlot(_Vtn_Client_Connection* slot)
 {
-    if (slot >= gConnections && slot < gConnections + VTN_CLIENT_SLOTS)
-        ClearEventInput(&gEventInput[slot - gConnections]);
+    for (int i = 0; i < VTN_CLIENT_SLOTS; ++i)
+        if (slot == &gConnections[i])
+            ClearEventInput(&gEventInput[i]);
     memset(slot, 0, sizeof(*slot));
     slot->commandSocket = -1;
     slot->eventSocket = -1;
