@@ -91,6 +91,11 @@ int cs_vtn_get_log_event(int handle, _VTN_LOG_EVENT* event)
     return gFuncs.get_log_event(handle, event);
 }
 
+int cs_vtn_drain_log_events(int handle)
+{
+    return net_vtn_drain_log_events(handle);
+}
+
 int cs_vtn_save_log_event(int handle, _VTN_LOG_EVENT* event)
 {
     return gFuncs.save_log_event(handle, event);

@@ -122,8 +122,15 @@ int cs_vtn_set_user(int handle, _VTN_USER_INFO* user, uint8_t action);
 // Event log and the event channel.
 int cs_vtn_enable_event_notify(int handle, uint8_t on);
 int cs_vtn_enum_event(int handle, _VTN_LOG_EVENT* event, int index);
-// One pushed event without waiting: 0 with an event, -1 without.
+// One pushed event without waiting: 0 with an event, -1 without. Events come out in the order
+// the server pushed them; a stream that is out of step, has ended, or leaves a packet incomplete
+// for longer than the reply time-out breaks the connection (its callback runs) once no whole
+// event is left.
 int cs_vtn_get_log_event(int handle, _VTN_LOG_EVENT* event);
+// Reads what the event channel holds into the library's buffer without waiting and without
+// taking an event (not a slot of gFuncs): the number of whole events waiting, or -1 when the
+// handle or the channel is not open or the connection broke (its callback has run).
+int cs_vtn_drain_log_events(int handle);
 // Returns the status word, which is the server's time stamp of the stored event.
 int cs_vtn_save_log_event(int handle, _VTN_LOG_EVENT* event);
 int cs_vtn_clear_event_log(int handle);

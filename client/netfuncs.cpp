@@ -2,10 +2,15 @@
 // management requests and driver calls, all on the slot's sockets through the packet layer.
 #include "netfuncs.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <sys/socket.h>
+#include <vector>
 
 #include "drvrec.h"
 #include "encript.h"
@@ -53,6 +58,100 @@ void Drop(_CALLBACK_PARAM* cb)
 {
     if (cb && cb->func)
         cb->func(cb->param);
+}
+
+// ---- event input --------------------------------------------------------------------------------
+
+// What the event socket delivered and the GUI has not taken yet. The socket is read empty into
+// it, so the server's pushes never wait on this side for a packet that is taken only whole;
+// packets are cut from it in order.
+struct EventInput {
+    std::vector<char> data;  // grows up to kEventInputMax bytes
+    size_t start = 0;        // first byte not handed out; always at a packet boundary
+    size_t have = 0;         // bytes held from start
+    uint64_t received = 0;   // bytes read from the socket
+    int sock = -1;           // the socket they came from
+    bool ended = false;      // the peer closed or the socket failed: nothing more comes
+    // The packet of which only a part has come, and since when.
+    uint64_t partPacket = UINT64_MAX;
+    std::chrono::steady_clock::time_point partSince;
+};
+
+EventInput gEventInput[VTN_CLIENT_SLOTS];
+
+// A whole number of events, about 4 MB: when it is full nothing more is read, and TCP holds the
+// rest back at the server.
+constexpr size_t kEventInputMax = size_t(kEventPacket) * 7000;
+constexpr size_t kEventInputFirst = size_t(kEventPacket) * 64;
+
+void ClearEventInput(EventInput* in)
+{
+    *in = EventInput();  // the storage goes too
+}
+
+// The input of a slot of gConnections; emptied when its socket is not the one it was filled from.
+EventInput* InputOf(const _Vtn_Client_Connection* c)
+{
+    EventInput* in = &gEventInput[c - gConnections];
+    if (in->sock != c->eventSocket) {
+        ClearEventInput(in);
+        in->sock = c->eventSocket;
+    }
+    return in;
+}
+
+// Reads what the socket holds without waiting, until it has no more or the input is full.
+void ReadEventSocket(EventInput* in)
+{
+    while (!in->ended && in->have < kEventInputMax) {
+        if (in->start + in->have == in->data.size()) {
+            if (in->start > 0) {
+                memmove(in->data.data(), in->data.data() + in->start, in->have);
+                in->start = 0;
+            } else {
+                in->data.resize(std::min(kEventInputMax, std::max(kEventInputFirst, 2 * in->data.size())));
+            }
+        }
+        char* end = in->data.data() + in->start + in->have;
+        ssize_t n = recv(in->sock, end, in->data.size() - in->start - in->have, MSG_DONTWAIT);
+        if (n > 0) {
+            in->have += size_t(n);
+            in->received += uint64_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        in->ended = true;  // closed by the peer, or failed
+    }
+    const uint64_t packet = in->received / uint64_t(kEventPacket);
+    if (in->received % uint64_t(kEventPacket) == 0) {
+        in->partPacket = UINT64_MAX;
+    } else if (in->partPacket != packet) {
+        in->partPacket = packet;
+        in->partSince = std::chrono::steady_clock::now();
+    }
+}
+
+// True when no further event can come whole: the peer has finished, or a packet that has begun
+// was not completed within the reply time-out (a full input holds whole events only, so a part
+// left waiting is the peer's).
+bool EventStreamOver(const EventInput* in)
+{
+    if (in->ended)
+        return true;
+    return in->partPacket != UINT64_MAX &&
+           std::chrono::steady_clock::now() - in->partSince >= std::chrono::seconds(Wait());
+}
+
+// Whether the bytes at p can begin an event packet: the server writes no magic in it, so the
+// length tells.
+bool EventHeadAt(const char* p)
+{
+    uint32_t length;
+    memcpy(&length, p, sizeof length);
+    return length == static_cast<uint32_t>(kEventPacket);
 }
 
 // Peeks one whole head. 0 when it is there; otherwise the connection is gone (or the wait
@@ -166,6 +265,9 @@ int GetClientWaitSeconds()
 
 void ResetConnectionSlot(_Vtn_Client_Connection* slot)
 {
+    for (int i = 0; i < VTN_CLIENT_SLOTS; ++i)
+        if (slot == &gConnections[i])
+            ClearEventInput(&gEventInput[i]);
     memset(slot, 0, sizeof(*slot));
     slot->commandSocket = -1;
     slot->eventSocket = -1;
@@ -368,6 +470,7 @@ int net_vtn_enable_event_notify(int handle, uint8_t on)
         DisConnect(c->eventSocket);
         c->eventSocket = -1;
     }
+    ClearEventInput(&gEventInput[c - gConnections]);  // what the old channel brought goes with it
     if (on == 1) {
         int sock = ConnectToServer(c->host, c->eventPort);
         if (sock < 0)
@@ -394,22 +497,42 @@ int net_vtn_get_log_event(int handle, _VTN_LOG_EVENT* event)
     _Vtn_Client_Connection* c = ConnectedSlot(handle);
     if (c == nullptr || c->eventSocket < 0 || event == nullptr)
         return -1;
+    if (net_vtn_drain_log_events(handle) <= 0)
+        return -1;
+    EventInput* in = InputOf(c);
+    const char* p = in->data.data() + in->start;
+    // The head of the packet after this one, when it is there, shows a stream that lost its step
+    // inside this one (a short packet followed by the next).
+    const bool nextThere = in->have >= size_t(kEventPacket) + sizeof(uint32_t);
+    if (!EventHeadAt(p) || (nextThere && !EventHeadAt(p + kEventPacket))) {
+        Drop(&c->transportCallback);  // out of step: nothing more can be cut from it
+        return -1;
+    }
     _VTN_EVENT_PACKET packet;
-    // A poll takes a whole event or leaves the socket as it is.
-    int r = RecvBufFromRemote(c->eventSocket, reinterpret_cast<char*>(&packet), kEventPacket, 0,
-                              &c->transportCallback);
-    if (r != kEventPacket) {
-        if (r > 0)
-            Drop(&c->transportCallback);  // the peer closed in the middle of an event
-        return -1;
-    }
-    if (packet.head.length != static_cast<uint32_t>(kEventPacket)) {
-        Drop(&c->transportCallback);  // not an event: the stream is out of step
-        return -1;
-    }
+    memcpy(&packet, p, sizeof packet);
+    in->start += size_t(kEventPacket);
+    in->have -= size_t(kEventPacket);
+    if (in->have == 0)
+        in->start = 0;
     memcpy(event, &packet.event, sizeof(*event));
     event->text[sizeof(event->text) - 1] = '\0';
     return 0;
+}
+
+int net_vtn_drain_log_events(int handle)
+{
+    _Vtn_Client_Connection* c = ConnectedSlot(handle);
+    if (c == nullptr || c->eventSocket < 0)
+        return -1;
+    EventInput* in = InputOf(c);
+    ReadEventSocket(in);
+    const int whole = static_cast<int>(in->have / size_t(kEventPacket));
+    // Events that came whole are handed out first; the break is told once none is left.
+    if (whole == 0 && EventStreamOver(in)) {
+        Drop(&c->transportCallback);
+        return -1;
+    }
+    return whole;
 }
 
 // ---- reply readers --------------------------------------------------------------------------

@@ -74,6 +74,7 @@ int net_vtn_set_user(int handle, _VTN_USER_INFO* user, uint8_t action);
 int net_vtn_enable_event_notify(int handle, uint8_t on);
 int net_vtn_enum_event(int handle, _VTN_LOG_EVENT* event, int index);
 int net_vtn_get_log_event(int handle, _VTN_LOG_EVENT* event);
+int net_vtn_drain_log_events(int handle);
 int net_vtn_save_log_event(int handle, _VTN_LOG_EVENT* event);
 int net_vtn_clear_event_log(int handle);
 int net_vtn_get_smtp_server(int handle, _VTN_SMTP_SERVER_INFO* info);

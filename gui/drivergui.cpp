@@ -177,7 +177,7 @@ CMainWindow::CMainWindow()
       nProbeCount2(0), nReplaceArrayId(0), bReplaceChanged(0), nFreshCount(0), nFreshIds{},
       pCheckInfoBox(nullptr), pCheckInfoLabel(nullptr), pCheckList(nullptr), pReplaceList(nullptr),
       pReplaceAddBtn(nullptr), pReplaceRemoveBtn(nullptr), bTimerOn(true), nTimerSource(0),
-      pIdleSources(nullptr)
+      nDrainSource(0), pIdleSources(nullptr)
 {
 }
 
@@ -253,6 +253,7 @@ void CMainWindow::Create()
     // Nobody is logged in: gated at once, whatever the systems list holds.
     FreshPrivilege();
     nTimerSource = g_timeout_add(2000, SysTimer, nullptr);
+    nDrainSource = g_timeout_add(100, DrainEvents, nullptr);
     PrintStatus("No system connected");
 }
 
@@ -318,9 +319,11 @@ void CMainWindow::DestroyWindow(GtkWidget*, void*)
     CMainWindow* win = GetMainWindow();
     if (win == nullptr)
         return;
-    if (win->nTimerSource)
-        g_source_remove(win->nTimerSource);
-    win->nTimerSource = 0;
+    for (unsigned int* source : {&win->nTimerSource, &win->nDrainSource}) {
+        if (*source)
+            g_source_remove(*source);
+        *source = 0;
+    }
     for (GList* l = win->pIdleSources; l; l = l->next)
         g_source_remove(GPOINTER_TO_UINT(l->data));
     g_list_free(win->pIdleSources);

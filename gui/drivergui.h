@@ -136,6 +136,9 @@ public:
 
     // The 2000 ms timer.
     static int SysTimer(void* data);
+    // Every 100 ms, also while a box waits: reads the event channel into the client's buffer, so
+    // the server's pushes never wait on the window. The timer takes the events.
+    static int DrainEvents(void* data);
     // A failed disk of a RAID 1/0: stops the rebuild or verify of the other members.
     void ProbeRaid10Rebuid(uint32_t id);
     // Array-health probes: the whole probe (byDisk false) or the offer of the disk id.
@@ -228,6 +231,7 @@ public:
 
     // Event sources the window added; removed when it is destroyed.
     unsigned int nTimerSource;
+    unsigned int nDrainSource;
     GList* pIdleSources;  // GUINT_TO_POINTER(source id)
 
     // Adds an idle callback that the window removes when it is destroyed, unless it is done by

@@ -1,5 +1,6 @@
 // The 2000 ms timer of the main window: the intake of the events the server pushes, with the
-// checks some of them call for, and the check of a failed disk inside a RAID 1/0.
+// checks some of them call for; the 100 ms drain that reads them into the client's buffer, also
+// while a box waits; and the check of a failed disk inside a RAID 1/0.
 #include <cstring>
 
 #include "client.h"
@@ -113,6 +114,14 @@ int CMainWindow::SysTimer(void*)
     if (Alive(win))
         FreshArray();
     return 1;
+}
+
+int CMainWindow::DrainEvents(void*)
+{
+    // A channel that broke has told ConnectOut; the events it holds wait for SysTimer.
+    if (GetMainWindow() != nullptr && handle >= 0)
+        cs_vtn_drain_log_events(handle);
+    return G_SOURCE_CONTINUE;
 }
 
 void CMainWindow::ProbeRaid10Rebuid(uint32_t id)

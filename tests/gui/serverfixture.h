@@ -17,6 +17,19 @@
 #include "signfunc.h"
 #include "svrfixture.h"
 
+// The lines of a text, without their line feeds.
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        out.push_back(text.substr(pos, end - pos));
+        pos = end == std::string::npos ? text.size() : end + 1;
+    }
+    return out;
+}
+
 // Answers every message box ("Confirmation", "Warning", "Error") that opens, with the button that
 // choose names for its title and text ("OK" without choose), through a responder.
 class BoxAnswerer {

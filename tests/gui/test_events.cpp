@@ -33,18 +33,6 @@ uint32_t MakeArray(const char* name, uint8_t type, std::vector<uint32_t> disks)
     return cs_vtn_create_array(handle, &p);
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        out.push_back(text.substr(pos, end - pos));
-        pos = end == std::string::npos ? text.size() : end + 1;
-    }
-    return out;
-}
-
 // The line without its time: severity and message.
 std::string WithoutTime(const std::string& line)
 {

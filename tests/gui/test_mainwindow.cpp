@@ -77,6 +77,7 @@ TEST_F(MainWindow, StartsOnRemoteControlWithEventViewBuiltAndTimer)
     EXPECT_FALSE(win->bLoggedIn);
     EXPECT_TRUE(win->bTimerOn);
     EXPECT_NE(win->nTimerSource, 0u);
+    EXPECT_NE(win->nDrainSource, 0u);
     EXPECT_NE(win->pFont[0], nullptr);
     EXPECT_NE(win->pFont[1], nullptr);
     for (GdkPixbuf* p : win->pPixmap) {
@@ -350,14 +351,16 @@ TEST_F(MainWindow, ExitDisconnectsReleasesAndRemovesItsSources)
     static int idleRuns;
     idleRuns = 0;
     win->AddIdle([](gpointer) -> gboolean { return ++idleRuns, G_SOURCE_REMOVE; }, nullptr);
-    const unsigned timer = win->nTimerSource;
+    const unsigned timer = win->nTimerSource, drain = win->nDrainSource;
     ASSERT_NE(g_main_context_find_source_by_id(nullptr, timer), nullptr);
+    ASSERT_NE(g_main_context_find_source_by_id(nullptr, drain), nullptr);
 
     MainExit();
     EXPECT_EQ(GetMainWindow(), nullptr);
     EXPECT_EQ(disconnects, 1);
     EXPECT_EQ(handle, -1);
     EXPECT_EQ(g_main_context_find_source_by_id(nullptr, timer), nullptr);
+    EXPECT_EQ(g_main_context_find_source_by_id(nullptr, drain), nullptr);
     EXPECT_EQ(win->pTreeList, nullptr);
     EXPECT_EQ(win->pFormList, nullptr);
     EXPECT_EQ(win->pFont[0], nullptr);
