@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <gdk/gdkx.h>
+
 #include "client.h"
 #include "signfunc.h"
 #include "vtntree.h"
@@ -388,4 +392,59 @@ std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::functio
             first(w);
         ExpectShot(w, file);
     };
+}
+
+bool ClickAt(GtkWidget* widget, int x, int y, bool ctrl)
+{
+    GtkWidget* top = widget ? gtk_widget_get_toplevel(widget) : nullptr;
+    if (top == nullptr || !gtk_widget_get_mapped(widget))
+        return false;
+    int tx = 0, ty = 0, ox = 0, oy = 0;
+    if (!gtk_widget_translate_coordinates(widget, top, x, y, &tx, &ty))
+        return false;
+    GdkWindow* window = gtk_widget_get_window(top);
+    GdkDisplay* display = gdk_window_get_display(window);
+    if (!GDK_IS_X11_DISPLAY(display))
+        return false;
+    gdk_window_get_origin(window, &ox, &oy);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(xd, &event, &error, &major, &minor))
+        return false;
+    const KeyCode control = XKeysymToKeycode(xd, XK_Control_L);
+    XTestFakeMotionEvent(xd, -1, ox + tx, oy + ty, CurrentTime);
+    if (ctrl)
+        XTestFakeKeyEvent(xd, control, True, CurrentTime);
+    XTestFakeButtonEvent(xd, 1, True, CurrentTime);
+    XTestFakeButtonEvent(xd, 1, False, CurrentTime);
+    if (ctrl)
+        XTestFakeKeyEvent(xd, control, False, CurrentTime);
+    XSync(xd, False);
+    return true;
+}
+
+bool ClickMiddle(GtkWidget* widget, bool ctrl)
+{
+    return widget && ClickAt(widget, gtk_widget_get_allocated_width(widget) / 2,
+                             gtk_widget_get_allocated_height(widget) / 2, ctrl);
+}
+
+bool PressKey(guint keysym, bool ctrl)
+{
+    GdkDisplay* display = gdk_display_get_default();
+    if (!GDK_IS_X11_DISPLAY(display))
+        return false;
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    int event = 0, error = 0, major = 0, minor = 0;
+    const KeyCode key = XKeysymToKeycode(xd, keysym), control = XKeysymToKeycode(xd, XK_Control_L);
+    if (!XTestQueryExtension(xd, &event, &error, &major, &minor) || key == 0)
+        return false;
+    if (ctrl)
+        XTestFakeKeyEvent(xd, control, True, CurrentTime);
+    XTestFakeKeyEvent(xd, key, True, CurrentTime);
+    XTestFakeKeyEvent(xd, key, False, CurrentTime);
+    if (ctrl)
+        XTestFakeKeyEvent(xd, control, False, CurrentTime);
+    XSync(xd, False);
+    return true;
 }

@@ -115,3 +115,12 @@ void ExpectShot(GtkWidget* widget, const std::string& file);
 // An answer's before: runs first (when given), then saves the window as the picture file at
 // ScreenshotPath and checks that it was written.
 std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);
+
+// A real click (XTest) of the first pointer button at (x, y) of widget's allocation, press and
+// release, with Control held when ctrl is set; false when the widget is not on the screen.
+bool ClickAt(GtkWidget* widget, int x, int y, bool ctrl = false);
+// A real click at the middle of widget.
+bool ClickMiddle(GtkWidget* widget, bool ctrl = false);
+// A real key press and release (XTest) of keysym, with Control held when ctrl is set, to the window
+// under the pointer (there is no window manager: the focus follows the pointer).
+bool PressKey(guint keysym, bool ctrl = false);
