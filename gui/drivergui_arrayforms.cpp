@@ -79,7 +79,9 @@ void PageStyle(GtkWidget* widget, const char* styleClass)
     static GtkCssProvider* css = nullptr;
     StyleWidget(widget, &css,
                 "button.vtn-feature { min-height: 0; min-width: 0; padding: 0 4px; font-size: 12px; }\n"
-                "progressbar.vtn-progress trough, progressbar.vtn-progress progress { min-height: 10px; }\n",
+                "progressbar.vtn-progress trough, progressbar.vtn-progress progress { min-height: 10px; }\n"
+                "progressbar.vtn-progress text { color: #000000; font-family: \"DejaVu Sans Mono\"; font-size: 15px;"
+                " font-weight: bold; }\n",
                 styleClass);
 }
 

@@ -294,3 +294,30 @@ void BlockSelectionHandlers(GtkWidget* list)
             g_signal_handler_block(instance, id);
     }
 }
+
+// ---- texts that fit ---------------------------------------------------------------------------
+
+void ColumnListSetMinWidth(GtkWidget* list, int column, int width)
+{
+    if (GtkTreeViewColumn* c = gtk_tree_view_get_column(GTK_TREE_VIEW(list), column)) {
+        gtk_tree_view_column_set_sizing(c, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
+        gtk_tree_view_column_set_min_width(c, width);
+    }
+}
+
+void ColumnListTextOnly(GtkWidget* list, int column)
+{
+    GtkTreeViewColumn* c = gtk_tree_view_get_column(GTK_TREE_VIEW(list), column);
+    if (c == nullptr)
+        return;
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(c));
+    for (GList* cell = cells; cell; cell = cell->next)
+        if (GTK_IS_CELL_RENDERER_PIXBUF(cell->data))
+            gtk_cell_renderer_set_visible(GTK_CELL_RENDERER(cell->data), FALSE);
+    g_list_free(cells);
+}
+
+void ShowScrollBars(GtkWidget* scrolled)
+{
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
+}

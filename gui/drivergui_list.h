@@ -46,3 +46,13 @@ void ColumnListBlockSelect(GtkWidget* list, bool block);
 // the list, so that BlockSelectionHandlers can block it while the window is destroyed.
 gulong ConnectSelectionHandler(GtkWidget* list, const char* signal, GCallback callback, gpointer data);
 void BlockSelectionHandlers(GtkWidget* list);
+
+// ---- texts that fit ---------------------------------------------------------------------------
+
+// The column is at least width pixels wide and grows to fit its title and its texts.
+void ColumnListSetMinWidth(GtkWidget* list, int column, int width);
+// The column shows texts only: it keeps no room for a picture.
+void ColumnListTextOnly(GtkWidget* list, int column);
+// The scroll bars stand beside the content whenever it does not fit, rather than showing over it
+// only while the pointer moves there.
+void ShowScrollBars(GtkWidget* scrolled);

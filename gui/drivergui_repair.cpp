@@ -18,6 +18,8 @@ namespace {
 const char* const kTitle = "RAID Checking";
 const char* const kIdKey = "ID";
 const char* const kDialogKey = "vtn-check-dialog";
+constexpr int kWidth = 430, kHeight = 250;
+constexpr int kPromptBorder = 10;
 
 // ---- device item lists -----------------------------------------------------------------------
 
@@ -205,7 +207,9 @@ namespace {
 struct SCheckDialog {
     _DIALOG_DATA answer{};
     GtkWidget* window = nullptr;   // null once it is destroyed
+    GtkWidget* outer = nullptr;    // the row of the frame and the buttons
     GtkWidget* prompt = nullptr;   // the column of labels and the list
+    int textWidth = -1;            // what the labels wrap to, once the dialog is shown
     GtkWidget* list = nullptr;
     GtkWidget* infoBox = nullptr;
     GtkWidget* infoLabel = nullptr;
@@ -255,17 +259,19 @@ void OnDialogDestroy(GtkWidget*, gpointer data)
 // The window, its frame and buttons, and an empty list (not yet placed).
 void OpenDialog(SCheckDialog* d, GtkSelectionMode mode)
 {
-    d->window = NewDialogWindow(kTitle, 430, 250, 0, false);
+    d->window = NewDialogWindow(kTitle, kWidth, kHeight, 0, false);
+    gtk_window_set_default_size(GTK_WINDOW(d->window), kWidth, kHeight);
     g_object_add_weak_pointer(G_OBJECT(d->window), reinterpret_cast<gpointer*>(&d->window));
     g_signal_connect(d->window, "destroy", G_CALLBACK(OnDialogDestroy), d);
     GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    d->outer = outer;
     gtk_container_set_border_width(GTK_CONTAINER(outer), 10);
     gtk_container_add(GTK_CONTAINER(d->window), outer);
     GtkWidget* frame = gtk_frame_new(nullptr);
     gtk_container_set_border_width(GTK_CONTAINER(frame), 1);
     gtk_box_pack_start(GTK_BOX(outer), frame, TRUE, TRUE, 0);
     d->prompt = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_container_set_border_width(GTK_CONTAINER(d->prompt), 10);
+    gtk_container_set_border_width(GTK_CONTAINER(d->prompt), kPromptBorder);
     gtk_container_add(GTK_CONTAINER(frame), d->prompt);
 
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -282,22 +288,34 @@ void OpenDialog(SCheckDialog* d, GtkSelectionMode mode)
     ConnectSelectionHandler(d->list, "selected-rows-changed", G_CALLBACK(OnSelectedRowsChanged), d);
 }
 
-GtkWidget* AddPrompt(SCheckDialog* d, const char* text, int padding)
+// A left-aligned label that wraps at width (once known), so that a long text takes lines rather
+// than widen the dialog.
+GtkWidget* WrappedLabel(const char* text, int width)
 {
     GtkWidget* label = gtk_label_new(text);
     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_widget_set_size_request(label, width, -1);
+    return label;
+}
+
+GtkWidget* AddPrompt(SCheckDialog* d, const char* text, int padding)
+{
+    GtkWidget* label = WrappedLabel(text, d->textWidth);
     gtk_box_pack_start(GTK_BOX(d->prompt), label, FALSE, FALSE, padding);
     return label;
 }
 
-// The list in a scrolled window (automatic scroll bars) of the prompt column.
-void PlaceList(SCheckDialog* d, int width, int height, int padding)
+// The list in a scrolled window of the prompt column, in the room the prompts leave: its scroll
+// bars show whenever the candidates do not fit, and the keyboard scrolls to the focused row.
+void PlaceList(SCheckDialog* d, int padding)
 {
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-    if (width > 0)
-        gtk_widget_set_size_request(scrolled, width, height);
+    ShowScrollBars(scrolled);
     gtk_container_add(GTK_CONTAINER(scrolled), d->list);
+    gtk_container_set_focus_vadjustment(GTK_CONTAINER(d->list),
+                                        gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled)));
     gtk_box_pack_start(GTK_BOX(d->prompt), scrolled, TRUE, TRUE, padding);
 }
 
@@ -312,9 +330,33 @@ void CloseDialog(SCheckDialog* d)
     gtk_widget_destroy(w);
 }
 
+void CollectLabel(GtkWidget* w, gpointer out)
+{
+    if (GTK_IS_LABEL(w))
+        static_cast<std::vector<GtkWidget*>*>(out)->push_back(w);
+}
+
+// The labels wrap at the width that the buttons and borders leave in a window of the dialog's
+// width, so it keeps that width whatever the font.
+void FitPrompts(SCheckDialog* d)
+{
+    gtk_widget_show_all(d->outer);
+    int outer = 0, prompt = 0;
+    gtk_widget_get_preferred_width(d->outer, &outer, nullptr);
+    gtk_widget_get_preferred_width(d->prompt, &prompt, nullptr);
+    d->textWidth = std::max(1, kWidth - (outer - prompt) - 2 * kPromptBorder);
+    std::vector<GtkWidget*> labels;
+    gtk_container_foreach(GTK_CONTAINER(d->prompt), CollectLabel, &labels);
+    if (d->infoLabel)
+        labels.push_back(d->infoLabel);
+    for (GtkWidget* label : labels)
+        gtk_widget_set_size_request(label, d->textWidth, -1);
+}
+
 // Shows the dialog with item 0 selected.
 void ShowDialog(SCheckDialog* d)
 {
+    FitPrompts(d);
     gtk_widget_show_all(d->window);
     SelectItem(d->list, 0);
 }
@@ -416,9 +458,8 @@ void CMainWindow::sigh_selectandprint(GtkWidget* list, void* data)
     if (d->infoLabel)
         gtk_widget_destroy(d->infoLabel);
     gchar* shown = g_utf8_make_valid(text, -1);
-    d->infoLabel = gtk_label_new(shown);
+    d->infoLabel = WrappedLabel(shown, d->textWidth);
     g_free(shown);
-    gtk_label_set_xalign(GTK_LABEL(d->infoLabel), 0.0f);
     gtk_widget_show(d->infoLabel);
     gtk_box_pack_start(GTK_BOX(d->infoBox), d->infoLabel, FALSE, FALSE, 0);
     gtk_widget_show(d->infoBox);
@@ -434,7 +475,7 @@ bool CMainWindow::addtoarray(uint32_t id, bool diskGiven)
     OpenDialog(&d, GTK_SELECTION_SINGLE);
     GtkWidget* prompt =
         AddPrompt(&d, diskGiven ? "Do you want to add the disk to an array?" : "Please select a physical disk:", 0);
-    PlaceList(&d, 290, 220, 0);
+    PlaceList(&d, 0);
     d.infoBox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_box_pack_start(GTK_BOX(d.prompt), d.infoBox, FALSE, FALSE, 10);
     d.infoLabel = gtk_label_new("");
@@ -546,7 +587,7 @@ void CMainWindow::deletedisablearray()
     OpenDialog(&d, GTK_SELECTION_MULTIPLE);
     AddPrompt(&d, "The following array(s) can not be used,do you want to", 0);
     AddPrompt(&d, "delete them?(Press CTRL to select multiple items)", 5);
-    PlaceList(&d, 0, 0, 10);
+    PlaceList(&d, 10);
     for (ClDiskArrayIterator it(VTN_ID_SYSTEM); it; ++it) {
         CDiskArray a;
         a = **it;
@@ -592,7 +633,7 @@ void CMainWindow::duplicatingarray()
     AddPrompt(&d, "The following array(s) need to be rebuilt. Please ", 0);
     AddPrompt(&d, "Select array(s) you want to rebuild by highlight it.", 0);
     AddPrompt(&d, "(Press CTRL to select multiple items)", 0);
-    PlaceList(&d, 0, 0, 10);
+    PlaceList(&d, 10);
     // Only what the detector counts: an array already rebuilding, broken or disabled is not
     // offered, nor one that is not available yet.
     ForEachRepairArray([&d](CDiskArray& a, int position, CDiskArray* raid10) {

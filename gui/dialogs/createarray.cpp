@@ -180,9 +180,11 @@ void OnRadioToggled(GtkToggleButton* radio, gpointer handler)
 GtkWidget* SummaryList(GtkWidget* list)
 {
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_NONE);
+    for (int c = 0; c < ColumnListColumns(list); ++c)
+        ColumnListTextOnly(list, c);
     GtkWidget* scrolled = ScrolledColumnList(list);
     // A value wider than the list shows its scroll bar, not only on a hover.
-    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
+    ShowScrollBars(scrolled);
     return scrolled;
 }
 
@@ -266,8 +268,7 @@ void CCreateArray::BaseForm()
 
     pParamList = NewColumnList(2, CreateArrayListTitles);
     // At least 100 pixels, and room for its longest title in this font.
-    ColumnListSetWidth(pParamList, 0, 0);
-    gtk_tree_view_column_set_min_width(gtk_tree_view_get_column(GTK_TREE_VIEW(pParamList), 0), 100);
+    ColumnListSetMinWidth(pParamList, 0, 100);
     ColumnListSetWidth(pParamList, 1, 0);
     GtkWidget* scrolled = SummaryList(pParamList);
     gtk_widget_set_size_request(scrolled, 220, 210);

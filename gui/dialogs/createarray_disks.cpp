@@ -53,19 +53,39 @@ void OnRemove(GtkButton* button, gpointer)
     CCreateArray::remove(GTK_WIDGET(button), nullptr);
 }
 
-// A framed, scrolled disk list.
+// A framed, scrolled disk list. The two lists share the room the wizard's width leaves beside the
+// parameter list; a name or a row that does not fit shows a scroll bar.
 GtkWidget* DiskList(GtkWidget* row, const char* title, GtkWidget** list)
 {
     GtkWidget* frame = gtk_frame_new(title);
     gtk_box_pack_start(GTK_BOX(row), frame, TRUE, TRUE, 0);
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-    gtk_widget_set_size_request(scrolled, 180, 210);
+    ShowScrollBars(scrolled);
+    gtk_widget_set_size_request(scrolled, -1, 210);
     gtk_container_add(GTK_CONTAINER(frame), scrolled);
     *list = gtk_list_box_new();
     gtk_list_box_set_selection_mode(GTK_LIST_BOX(*list), GTK_SELECTION_SINGLE);
     gtk_container_add(GTK_CONTAINER(scrolled), *list);
+    gtk_container_set_focus_vadjustment(GTK_CONTAINER(*list),
+                                        gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled)));
     return frame;
+}
+
+// The information row describes the highlighted disk: the selected row of first, else that of
+// the other list; it is blank when neither has one.
+void ShowHighlighted(CCreateArray* w, GtkWidget* first)
+{
+    GtkWidget* other = first == w->pAvailDisks ? w->pSelectedDisks : w->pAvailDisks;
+    GtkWidget* row = FirstSelectedItem(first);
+    if (row == nullptr)
+        row = FirstSelectedItem(other);
+    if (row) {
+        w->ShowDiskInfor(ItemId(row));
+    } else if (w->pDiskInfo) {
+        for (int c = 0; c < ColumnListColumns(w->pDiskInfo); ++c)
+            ColumnListSetText(w->pDiskInfo, 0, c, " ");
+    }
 }
 
 // The refusal of Finish for n selected disks of a kind, or null. Beside the minimum counts, the
@@ -137,8 +157,8 @@ GtkWidget* CCreateArray::CreateRAIDStep3Form()
     DiskList(row, "Selected Disks", &w->pSelectedDisks);
 
     w->pDiskInfo = NewColumnList(3, InforListTitles);
-    ColumnListSetWidth(w->pDiskInfo, 0, 150);
-    ColumnListSetWidth(w->pDiskInfo, 1, 80);
+    ColumnListSetMinWidth(w->pDiskInfo, 0, 150);
+    ColumnListSetMinWidth(w->pDiskInfo, 1, 80);
     ColumnListSetWidth(w->pDiskInfo, 2, 0);
     const char* blank[] = {" ", " ", " "};
     ColumnListAppend(w->pDiskInfo, blank);
@@ -170,10 +190,9 @@ void CCreateArray::LoadDeviceList(GtkWidget* list)
         const bool bootOk = nRaidCode == VTN_RAID1 && nCreateOption == VTN_OPTION_DUPLICATE;
         if ((s & VTN_DISK_DISABLED) || (bootable && !bootOk))
             continue;
-        char name[VTN_DISK_NAME_SIZE];
-        disk.GetName(name, sizeof name);
-        GtkWidget* item = AppendItem(list, name, bootable ? xpm_d_Disk_Boot : xpm_d_Disk, *id);
-        g_object_set_data_full(G_OBJECT(item), kNameKey, g_strdup(name), g_free);
+        const std::string name = NameOf(disk);
+        GtkWidget* item = AppendItem(list, name.c_str(), bootable ? xpm_d_Disk_Boot : xpm_d_Disk, *id);
+        g_object_set_data_full(G_OBJECT(item), kNameKey, g_strdup(name.c_str()), g_free);
     }
     SelectItem(list, 0);
 }
@@ -183,8 +202,7 @@ void diskselect(GtkWidget* list)
     CCreateArray* w = GetCreateArray();
     if (w->pWizard == nullptr)
         return;
-    if (GtkWidget* row = FirstSelectedItem(list))
-        w->ShowDiskInfor(ItemId(row));
+    ShowHighlighted(w, list);
 }
 
 void CCreateArray::ShowDiskInfor(unsigned int id)
@@ -193,9 +211,7 @@ void CCreateArray::ShowDiskInfor(unsigned int id)
         return;
     CDisk disk;
     disk = id;
-    char name[VTN_DISK_NAME_SIZE];
-    disk.GetName(name, sizeof name);
-    FillDiskInfoRow(pDiskInfo, disk, name);
+    FillDiskInfoRow(pDiskInfo, disk, NameOf(disk).c_str());
 }
 
 int CCreateArray::SelectedIds(uint32_t* ids, int room) const
@@ -264,10 +280,15 @@ void CCreateArray::add(GtkWidget*, void*)
     }
     const uint32_t most = win->SupportPara.GetRAIDMaxCount(static_cast<int>(w->nRaidCode));
     const int limit = most < VTN_MODEL_MEMBER_SLOTS ? static_cast<int>(most) : VTN_MODEL_MEMBER_SLOTS;
+    GtkWidget* last = avail;   // the list whose first row was selected last
     if (ItemCount(avail) == 0 || ItemCount(chosen) >= limit) {
         gtk_widget_set_sensitive(w->pAddArrow, FALSE);
         SelectItem(chosen, 0);
+        last = chosen;
     }
+    // Selecting a row that is selected already emits nothing: the information row may still
+    // describe the disk that moved.
+    ShowHighlighted(w, last);
 }
 
 void CCreateArray::remove(GtkWidget*, void*)
@@ -297,6 +318,7 @@ void CCreateArray::remove(GtkWidget*, void*)
         gtk_widget_set_sensitive(w->pRemoveArrow, FALSE);
         SelectItem(avail, 0);
     }
+    ShowHighlighted(w, chosen);
 }
 
 void CCreateArray::SwapListData(const char* name)

@@ -523,11 +523,17 @@ void TaskManagement()
     GtkWidget* list = NewColumnList(5, TaskManListTitles);
     // No row is selected after a reload.
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_SINGLE);
-    for (int i = 0; i < 5; ++i)
-        ColumnListSetWidth(list, i, kColumnWidths[i]);
+    // Each column at least its width, wider where its title or a text needs it; a scroll bar
+    // reaches what the window cannot show.
+    for (int i = 0; i < 5; ++i) {
+        ColumnListSetMinWidth(list, i, kColumnWidths[i]);
+        ColumnListTextOnly(list, i);
+    }
     ColumnListOnSelectRow(list, TaskSelect, nullptr);
     GtkWidget* scrolled = ScrolledColumnList(list);
-    gtk_widget_set_size_request(scrolled, 220, 320);
+    ShowScrollBars(scrolled);
+    // The list takes the height the window leaves, so the window keeps its size.
+    gtk_widget_set_size_request(scrolled, 220, -1);
     gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
     TaskSch.pTaskList = list;
 

@@ -363,10 +363,12 @@ GdkRectangle ScreenArea()
     return area;
 }
 
-bool PointerClick(GtkWidget* widget)
+bool PointerClick(GtkWidget* widget, const std::vector<guint>& held)
 {
+    if (widget == nullptr || !gtk_widget_get_mapped(widget))
+        return false;
     const GdkRectangle r = ScreenRect(widget);
-    return PointerClickAt(r.x + r.width / 2, r.y + r.height / 2);
+    return PointerClickAt(r.x + r.width / 2, r.y + r.height / 2, held);
 }
 
 bool PointerClickRow(GtkWidget* view, int row)
@@ -402,15 +404,19 @@ bool TypeIntoEntry(GtkWidget* entry, const std::string& text, bool paste)
     return PumpUntil([&] { return gtk_entry_get_text(GTK_ENTRY(entry)) == text; });
 }
 
-bool PointerClickAt(int x, int y)
+bool PointerClickAt(int x, int y, const std::vector<guint>& held)
 {
     const GdkRectangle screen = ScreenArea();
     if (x < screen.x || y < screen.y || x >= screen.x + screen.width || y >= screen.y + screen.height)
         return false;
     Display* d = XDisplay();
     XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    for (guint h : held)
+        FakeKey(h, true);
     XTestFakeButtonEvent(d, 1, True, CurrentTime);
     XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    for (auto h = held.rbegin(); h != held.rend(); ++h)
+        FakeKey(*h, false);
     XFlush(d);
     return true;
 }

@@ -105,11 +105,12 @@ std::vector<SeenWindow> Answering(std::vector<Answer> script, const std::functio
 GdkRectangle ScreenRect(GtkWidget* widget);
 // The size of the screen the tests run on.
 GdkRectangle ScreenArea();
-// Moves the real pointer to the point of the screen and clicks button 1 there. False (and nothing
-// sent) when the point lies outside the screen, where no user could click.
-bool PointerClickAt(int x, int y);
-// The same at the middle of the widget.
-bool PointerClick(GtkWidget* widget);
+// Moves the real pointer to the point of the screen and clicks button 1 there, with the modifier
+// keysyms held (e.g. {GDK_KEY_Control_L}). False (and nothing sent) when the point lies outside the
+// screen, where no user could click.
+bool PointerClickAt(int x, int y, const std::vector<guint>& held = {});
+// The same at the middle of the widget; false when it is not shown.
+bool PointerClick(GtkWidget* widget, const std::vector<guint>& held = {});
 // The same at the middle of a row of a tree view's first column (shown, scrolled to).
 bool PointerClickRow(GtkWidget* view, int row);
 // Clicks into the entry, selects what it holds and types text over it (or pastes it: a TAB's key
@@ -177,3 +178,4 @@ void ExpectScreenShot(const std::string& file);
 // An answer's before: runs first (when given), then saves the window as the picture file at
 // ScreenshotPath and checks that it was written.
 std::function<void(GtkWidget*)> ShotAnswer(const std::string& file, std::function<void(GtkWidget*)> first = nullptr);
+

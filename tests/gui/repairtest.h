@@ -1,6 +1,6 @@
 // Helpers of the repair and spare tests: the rows of a device list and how to pick them, the
-// controller's records by name, and a runner that answers a script of windows and fails on any
-// other window. Header-only.
+// controller's records by name, a runner that answers a script of windows and fails on any other
+// window, and a fixture on a scene of two controllers. Header-only.
 #pragma once
 #include <functional>
 #include <string>
@@ -116,3 +116,32 @@ inline std::string Location(const nlohmann::json& disk)
     return "Location : Controller " + std::to_string(disk["controller"].get<int>() + 1) + ", Channel " +
            std::to_string(disk["channel"].get<int>() + 1) + ", Device " + std::to_string(disk["device"].get<int>() + 1);
 }
+
+// The server on a scene of two controllers (TwoControllers, then the scene), the device forms
+// built; the controller's disks found and worked by model name.
+class SceneTest : public ServerGuiTest {
+protected:
+    // Starts on the scene; the timer stays off unless a test turns it on.
+    void StartOn(const std::function<void(SimScene&)>& scene)
+    {
+        Start([&](SimScene& s) {
+            TwoControllers(s);
+            scene(s);
+            // Building the scene plugged its disks: no event of that reaches the window.
+            s.Model().events.clear();
+        });
+        ShowForms();
+    }
+    uint32_t DiskId(const std::string& model)
+    {
+        nlohmann::json d = Find(SimState(), "disks", "model", model);
+        return d.is_null() ? 0 : d["id"].get<uint32_t>();
+    }
+    // vtnsim fail, pull, ... on a disk named by its model.
+    void SimOn(const char* command, const std::string& model)
+    {
+        const uint32_t id = DiskId(model);
+        ASSERT_NE(id, 0u) << model;
+        ASSERT_EQ(server_.Sim({command, std::to_string(id)}), 0);
+    }
+};

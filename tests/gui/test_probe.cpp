@@ -35,26 +35,9 @@ bool Has(const std::vector<std::string>& texts, const std::string& text)
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-class Probe : public ServerGuiTest {
+class Probe : public SceneTest {
 protected:
-    // Starts on the scene; the timer stays off unless a test turns it on.
-    void StartOn(const std::function<void(SimScene&)>& scene)
-    {
-        Start([&](SimScene& s) {
-            TwoControllers(s);
-            scene(s);
-            // Building the scene plugged its disks: no event of that reaches the window.
-            s.Model().events.clear();
-        });
-        ShowForms();
-    }
-
     nlohmann::json State() { return SimState(); }
-    uint32_t DiskId(const std::string& model)
-    {
-        nlohmann::json d = Find(State(), "disks", "model", model);
-        return d.is_null() ? 0 : d["id"].get<uint32_t>();
-    }
     // The top-level array of that name (the state writes 0 for no parent).
     nlohmann::json Top(const std::string& name)
     {
@@ -76,13 +59,6 @@ protected:
             if (a["id"] == id)
                 return a;
         return nullptr;
-    }
-    // vtnsim fail, pull, ... on a disk named by its model.
-    void SimOn(const char* command, const std::string& model)
-    {
-        const uint32_t id = DiskId(model);
-        ASSERT_NE(id, 0u) << model;
-        ASSERT_EQ(server_.Sim({command, std::to_string(id)}), 0);
     }
     // The full probe, as the login runs it, on the trees as they are now.
     void ProbeAnswering(std::vector<Answer> script)
