@@ -319,9 +319,7 @@ void CMainWindow::BuildIconView(GtkWidget* box)
     ColumnListSetWidth(list, 1, 0);
     ColumnListTextOnly(list, 1);
     // The long descriptions are reached by a scroll bar that shows.
-    GtkWidget* scrolled = ScrolledColumnList(list);
-    ShowScrollBars(scrolled);
-    gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), ScrolledColumnList(list), TRUE, TRUE, 0);
     pIconList = list;
     LoadIcons();
 }

@@ -94,6 +94,8 @@ GtkWidget* ScrolledColumnList(GtkWidget* list)
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_OUT);
+    // Rows or texts that do not fit are reached by bars that show, not only on a hover.
+    ShowScrollBars(scrolled);
     gtk_container_add(GTK_CONTAINER(scrolled), list);
     return scrolled;
 }

@@ -9,7 +9,8 @@
 GtkWidget* NewColumnList(int columns, const char* const* titles);
 // The columns of a column list on a tree view whose model has the layout above.
 void AppendListColumns(GtkWidget* list, int columns, const char* const* titles);
-// A scrolled window (automatic scroll bars, outward shadow) holding the list.
+// A scrolled window (automatic scroll bars that always show when needed, outward shadow) holding
+// the list.
 GtkWidget* ScrolledColumnList(GtkWidget* list);
 // width <= 0: the column is sized to its content.
 void ColumnListSetWidth(GtkWidget* list, int column, int width);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "drivergui.h"
+#include "drivergui_list.h"
 #include "xpm_data.h"
 
 GdkPixbuf* XpmPixbuf(const char** xpm)
@@ -198,7 +199,7 @@ GtkWidget* TextArea(GtkWidget* window, const char* text)
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_NONE);
     // A bar that shows there is more to read.
-    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
+    ShowScrollBars(scrolled);
     gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scrolled), TRUE);
     gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scrolled), TRUE);
     gtk_scrolled_window_set_max_content_height(GTK_SCROLLED_WINDOW(scrolled), TextHeightLimit(window));

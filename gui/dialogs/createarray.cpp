@@ -182,10 +182,7 @@ GtkWidget* SummaryList(GtkWidget* list)
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), GTK_SELECTION_NONE);
     for (int c = 0; c < ColumnListColumns(list); ++c)
         ColumnListTextOnly(list, c);
-    GtkWidget* scrolled = ScrolledColumnList(list);
-    // A value wider than the list shows its scroll bar, not only on a hover.
-    ShowScrollBars(scrolled);
-    return scrolled;
+    return ScrolledColumnList(list);
 }
 
 CCreateArray::CCreateArray()

@@ -531,7 +531,6 @@ void TaskManagement()
     }
     ColumnListOnSelectRow(list, TaskSelect, nullptr);
     GtkWidget* scrolled = ScrolledColumnList(list);
-    ShowScrollBars(scrolled);
     // The list takes the height the window leaves, so the window keeps its size.
     gtk_widget_set_size_request(scrolled, 220, -1);
     gtk_box_pack_start(GTK_BOX(box), scrolled, TRUE, TRUE, 0);
