@@ -235,6 +235,8 @@ protected:
     bool RebootMarked() const { return FileExists(root_.Path("/var/run/vtn.reboot")); }
 
     // Replaces the controller's state by what scene builds (rate 0: nothing advances by itself).
+    // The scene is the controller as it stands, not what happened to it: like a preset, it keeps
+    // no event of the disks it put in, which a server would otherwise log and push at its next polls.
     static void BuildState(const std::function<void(SimScene&)>& scene)
     {
         std::string message;
@@ -248,6 +250,7 @@ protected:
                 m.rate = 0;
                 SimScene s(m, now);
                 scene(s);
+                m.events.clear();
                 return true;
             },
             &message))

@@ -88,6 +88,7 @@ private:
     bool pendingClose_ = false;
     bool pendingPointer_ = false;
     bool guard_ = false;
+    bool inBefore_ = false;           // an answer's before() runs
     std::vector<GtkWidget*> known_;   // windows open when the guard went on, and those answered
 };
 
@@ -125,6 +126,9 @@ void PressKey(guint keyval, const std::vector<guint>& held = {});
 void HandleXEvents();
 // Gives window the X input focus (without a window manager nothing else does), its focus-in handled.
 void FocusX(GtkWidget* window);
+// Runs the main loop through one frame of the window: what changed in it is then laid out and
+// drawn (a row just added has its place).
+void WaitFrame(GtkWidget* top);
 // Clicks the first button with the pointer at the middle of widget once it is shown and laid out;
 // handled on return. A window the click opens waits as it would for a user: a responder answers it.
 void ClickWidget(GtkWidget* widget);

@@ -119,8 +119,8 @@ inline bool ScrollIntoView(GtkWidget* row)
         if (!ClickScrollBar(scrolled, GTK_ORIENTATION_VERTICAL, a.y > gtk_adjustment_get_value(v)))
             return false;
     }
-    // Let the scrolled rows settle where they are drawn.
-    PumpFor(50);
+    // The scrolled rows where they are drawn.
+    WaitFrame(gtk_widget_get_toplevel(row));
     return InView(row);
 }
 
@@ -129,7 +129,11 @@ inline bool ScrollIntoView(GtkWidget* row)
 inline bool ClickItemAt(GtkWidget* list, int index, bool ctrl = false)
 {
     GtkListBoxRow* row = gtk_list_box_get_row_at_index(GTK_LIST_BOX(list), index);
-    if (row == nullptr || !ScrollIntoView(GTK_WIDGET(row)))
+    if (row == nullptr)
+        return false;
+    // A row just moved into the list has its place once the window has been laid out.
+    WaitFrame(gtk_widget_get_toplevel(list));
+    if (!ScrollIntoView(GTK_WIDGET(row)))
         return false;
     const bool before = gtk_list_box_row_is_selected(row);
     if (!PointerClick(GTK_WIDGET(row), ctrl ? std::vector<guint>{GDK_KEY_Control_L} : std::vector<guint>{}))

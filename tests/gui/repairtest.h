@@ -127,8 +127,6 @@ protected:
         Start([&](SimScene& s) {
             TwoControllers(s);
             scene(s);
-            // Building the scene plugged its disks: no event of that reaches the window.
-            s.Model().events.clear();
         });
         ShowForms();
     }

@@ -17,7 +17,6 @@ TEST_F(RepairScreens, RepairDialogs)
         s.Disk("WDC WD1600JD", 160);
         s.Disk("ST380013AS", 80);
         s.Disk("Maxtor 6Y060M0", 60);
-        s.Model().events.clear();
     });
     gtk_window_move(GTK_WINDOW(window_->pWindow), 0, 0);
     RunScript({{"RAID Checking", "Cancel", ShotAnswer("repair-delete.png")},
@@ -39,7 +38,6 @@ TEST_F(RepairScreens, SparePoolForm)
         s.Disk("WDC WD1600JD", 160);
         s.Disk("ST380013AS", 80);
         s.Disk("WDC WD1200JD", 120, VTN_DISK_SPARE);
-        s.Model().events.clear();
     });
     gtk_window_move(GTK_WINDOW(window_->pWindow), 0, 0);
     SparePool();

@@ -69,10 +69,7 @@ class Spare : public ServerGuiTest {
 protected:
     void StartOn(const std::function<void(SimScene&)>& scene)
     {
-        Start([&](SimScene& s) {
-            scene(s);
-            s.Model().events.clear();
-        });
+        Start(scene);
         SparePool();
         ASSERT_STREQ(window_->szCurrForm, "Spare Pool");
     }

@@ -25,7 +25,6 @@ void TaskScene(SimScene& s)
     s.Members("P", VTN_RAID5, 3);
     s.Members("R", VTN_RAID5, 3, VTN_ARRAY_NEED_REBUILD);
     s.Members("S", VTN_RAID0, 2);
-    s.Model().events.clear();
 }
 
 std::string Stamp(_TIME_RECORD t)

@@ -19,6 +19,7 @@
 #include "intfimp.h"
 #include "fakeslot.h"
 #include "smtppeer.h"
+#include "smtpsink.h"
 #include "testutil.h"
 #include "vtnsmtp.h"
 
@@ -300,13 +301,8 @@ protected:
         VtnSetTimeSource(TestClock);
         gNow = 1773000000;   // a fixed moment: the Date header is known
         SmtpSetByteWait(10000);
-        sink = root.Path("/sink");
-        port = FreeTcpPort();
-        ASSERT_TRUE(server.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port),
-                                  "-c", "smtpsink.Sink", sink},
-                                 {"PYTHONPATH=" VTN_SOURCE_DIR "/tests/tools"}, root.Path("/sink.out"),
-                                 root.Path("/sink.err")));
-        ASSERT_TRUE(WaitForPort(port, 20000)) << ReadFileText(root.Path("/sink.err"));
+        ASSERT_TRUE(sink.Start(root.Dir())) << sink.Errors();
+        port = sink.Port();
         FreeRecipientList();
         gSvrGlobal.flags.store(0);
     }
@@ -317,33 +313,8 @@ protected:
         VtnSetTimeSource(nullptr);
     }
 
-    std::vector<std::string> Mails()
-    {
-        std::vector<std::string> names;
-        if (DIR* d = opendir(sink.c_str())) {
-            while (dirent* e = readdir(d))
-                if (strstr(e->d_name, ".eml") != nullptr)
-                    names.push_back(e->d_name);
-            closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        std::vector<std::string> mails;
-        for (const auto& n : names)
-            mails.push_back(ReadFileText(sink + "/" + n));
-        return mails;
-    }
-
-    // The messages once there are count of them (bounded wait: the sink writes after its answer).
-    std::vector<std::string> WaitForMails(size_t count)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        std::vector<std::string> mails = Mails();
-        while (mails.size() < count && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            mails = Mails();
-        }
-        return mails;
-    }
+    std::vector<std::string> Mails() const { return sink.Mails(); }
+    std::vector<std::string> WaitForMails(size_t count) const { return sink.WaitForMails(count); }
 
     // What the sink writes for a message of this program.
     static std::string Expected(const std::vector<std::string>& rcpts, const std::string& to, time_t eventTime,
@@ -375,8 +346,7 @@ protected:
     }
 
     TempRoot root;
-    ChildProcess server;
-    std::string sink;
+    SmtpSink sink;
     int port = 0;
 };
 

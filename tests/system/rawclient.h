@@ -444,7 +444,8 @@ public:
                 return false;
             if (!proc_.Start(argv, fullEnv, root_ + "/server.out", root_ + "/server.err"))
                 return false;
-            if (WaitForPortWhile(port, kWaitMs, [this] { return proc_.Running(); }))
+            // Its own listening socket: another test's server may hold the port meanwhile.
+            if (WaitForListener(proc_.Pid(), port, kWaitMs, [this] { return proc_.Running(); }))
                 return true;
             if (proc_.Running())
                 return false;  // alive but not listening: no new ports would help

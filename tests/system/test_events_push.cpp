@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "rawclient.h"
+#include "smtpsink.h"
 
 namespace {
 
@@ -186,14 +187,9 @@ TEST_F(EventsPush, AClientThatResetsMidPushLeavesTheServerRunning)
 
 TEST_F(EventsPush, ANewEventIsMailedSoonAfterItIsLogged)
 {
-    const int smtpPort = FreeTcpPort();
-    const std::string sink = root.Path("/sink");
-    ChildProcess smtp;
-    ASSERT_TRUE(smtp.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(smtpPort),
-                            "-c", "smtpsink.Sink", sink},
-                           {"PYTHONPATH=" VTN_SOURCE_DIR "/tests/tools"}, root.Path("/sink.out"),
-                           root.Path("/sink.err")));
-    ASSERT_TRUE(WaitForPort(smtpPort, 20000)) << ReadFileText(root.Path("/sink.err"));
+    SmtpSink smtp;
+    ASSERT_TRUE(smtp.Start(root.Dir())) << smtp.Errors();
+    const std::string sink = smtp.Folder();
 
     // Errors only, to one recipient: the login line is marked without a mail.
     _VTN_REQ_SET_RECIPIENT rcpt{};
@@ -207,7 +203,7 @@ TEST_F(EventsPush, ANewEventIsMailedSoonAfterItIsLogged)
               0u);
     _VTN_SMTP_SERVER_INFO settings{};
     CopyText(settings.host, "127.0.0.1");
-    settings.port = static_cast<uint16_t>(smtpPort);
+    settings.port = static_cast<uint16_t>(smtp.Port());
     CopyText(settings.sender, "raid@example.com");
     EXPECT_EQ(raw::Request(client.fd(), VTN_GROUP_MAIL, VTN_CODE_SET_SMTP, &settings, sizeof(settings)).status(), 0u);
 

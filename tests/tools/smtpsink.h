@@ -15,16 +15,25 @@
 
 class SmtpSink {
 public:
-    // Starts the server under root (a VTN_ROOT folder); true once it accepts connections, within 20 s.
+    // Starts the server under root (a VTN_ROOT folder); true once it listens, within 20 s. A
+    // server that ends before it listens lost its port to another test meanwhile: it is started
+    // again on another.
     bool Start(const std::string& root)
     {
         root_ = root;
         folder_ = root + "/sink";
-        port_ = FreeTcpPort();
-        return process_.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port_),
-                               "-c", "smtpsink.Sink", folder_},
-                              {"PYTHONPATH=" VTN_SOURCE_DIR "/tests/tools"}, root + "/sink.out", root + "/sink.err") &&
-               WaitForPort(port_, 20000);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port_ = FreeTcpPort();
+            if (!process_.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port_),
+                                 "-c", "smtpsink.Sink", folder_},
+                                {"PYTHONPATH=" VTN_SOURCE_DIR "/tests/tools"}, root + "/sink.out", root + "/sink.err"))
+                return false;
+            if (WaitForListener(process_.Pid(), port_, 20000, [this] { return process_.Running(); }))
+                return true;
+            if (process_.Running())
+                return false;
+        }
+        return false;
     }
     int Port() const { return port_; }
     const std::string& Folder() const { return folder_; }

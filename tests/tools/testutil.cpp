@@ -3,10 +3,13 @@
 #include <mutex>
 #include <random>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -104,24 +107,95 @@ bool WaitForPort(int port, int timeoutMs)
     return WaitForPortWhile(port, timeoutMs, [] { return true; });
 }
 
-bool WaitForPortWhile(int port, int timeoutMs, const std::function<bool()>& alive)
+namespace {
+
+// The inodes of the sockets listening on the TCP port, from the kernel's tables
+// ("sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ...").
+std::vector<unsigned long> ListeningInodes(int port)
 {
-    long long end = NowMs() + timeoutMs;
+    std::vector<unsigned long> out;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);   // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+            unsigned long inode = 0;
+            if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+                continue;
+            const size_t colon = local.rfind(':');
+            if (state == "0A" && colon != std::string::npos && strtol(local.c_str() + colon + 1, nullptr, 16) == port)
+                out.push_back(inode);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool ListensOn(pid_t pid, int port)
+{
+    const std::vector<unsigned long> inodes = ListeningInodes(port);
+    if (inodes.empty())
+        return false;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* d = opendir(folder.c_str());
+    if (d == nullptr)
+        return false;
+    bool found = false;
+    while (dirent* e = readdir(d)) {
+        char target[64] = {};
+        if (readlink((folder + "/" + e->d_name).c_str(), target, sizeof target - 1) <= 0)
+            continue;
+        unsigned long inode = 0;
+        if (sscanf(target, "socket:[%lu]", &inode) == 1 &&
+            std::find(inodes.begin(), inodes.end(), inode) != inodes.end()) {
+            found = true;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+namespace {
+
+// True once ready() within timeoutMs, looking every 20 ms; false at once when alive() turns false.
+bool WaitWhile(const std::function<bool()>& ready, int timeoutMs, const std::function<bool()>& alive)
+{
+    const long long end = NowMs() + timeoutMs;
     do {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        close(fd);
-        if (ok)
+        if (ready())
             return true;
         if (!alive())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (NowMs() < end);
     return false;
+}
+
+}  // namespace
+
+bool WaitForListener(pid_t pid, int port, int timeoutMs, const std::function<bool()>& alive)
+{
+    return WaitWhile([&] { return ListensOn(pid, port); }, timeoutMs, alive);
+}
+
+bool WaitForPortWhile(int port, int timeoutMs, const std::function<bool()>& alive)
+{
+    return WaitWhile(
+        [port] {
+            int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(port));
+            const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            close(fd);
+            return ok;
+        },
+        timeoutMs, alive);
 }
 
 ChildProcess::~ChildProcess()

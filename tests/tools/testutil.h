@@ -29,6 +29,11 @@ int FreeTcpPort();
 bool WaitForPort(int port, int timeoutMs);
 // As WaitForPort, giving up early once alive() turns false (the server process ended).
 bool WaitForPortWhile(int port, int timeoutMs, const std::function<bool()>& alive);
+// True when the process pid itself holds a socket listening on the TCP port (any local address):
+// another test's server that took the port meanwhile does not count.
+bool ListensOn(pid_t pid, int port);
+// True once ListensOn(pid, port) within timeoutMs; false at once when alive() turns false.
+bool WaitForListener(pid_t pid, int port, int timeoutMs, const std::function<bool()>& alive);
 
 // A child process started with execv; killed (SIGKILL) and reaped if still running at the end.
 class ChildProcess {
