@@ -116,7 +116,8 @@ void LoadLog();
 void log_sort_type();
 void log_sort_time();
 void log_sort_desc();
-// OK of the export dialog: writes the list to the chosen file.
+// OK of the export dialog: writes the list to the chosen file, or says in an "Error" box that it
+// could not (the file then keeps what it held).
 void file_ok_sel(GtkWidget* w, GtkWidget* dialog);
 
 // Change of one's own password (0) or another user's (gui/dialogs/signfunc_users.cpp).

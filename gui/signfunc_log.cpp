@@ -275,6 +275,7 @@ void file_ok_sel(GtkWidget*, GtkWidget* dialog)
     }
     char* data = nullptr;
     size_t size = 0;
+    bool saved = false;
     if (FILE* memory = open_memstream(&data, &size)) {
         GtkWidget* list = win->pLogList;
         for (int r = 0; r < ColumnListRows(list); ++r) {
@@ -283,11 +284,14 @@ void file_ok_sel(GtkWidget*, GtkWidget* dialog)
             SaveLogFile(memory, RowSeverity(ColumnListText(list, r, 0)), ColumnListText(list, r, 1).c_str(),
                         ColumnListText(list, r, 2).c_str());
         }
-        fclose(memory);
-        // A file that cannot be written is skipped without a message.
-        ReplaceFile(name, std::string(data, size), 0644, false);
+        // Written whole or not at all: a file that was there keeps its bytes.
+        saved = fclose(memory) == 0 && ReplaceFile(name, std::string(data, size), 0644, false);
         free(data);
     }
-    g_free(name);
     gtk_widget_destroy(dialog);
+    if (!saved) {
+        const std::string text = std::string("The event log could not be saved\nto ") + name + ".";
+        MessageBox(text.c_str(), "Error", false);
+    }
+    g_free(name);
 }

@@ -2,6 +2,7 @@
 // the sorts, export, clear, the load after login, and the timer's intake of pushed events with the
 // checks some events call for.
 #include <cstring>
+#include <dirent.h>
 #include <deque>
 #include <memory>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include "fakedriver.h"
 #include "harness.h"
 #include "locallog.h"
+#include "serverfixture.h"
 #include "signfunc.h"
 #include "vtnstatus.h"
 #include "xpm_data.h"
@@ -267,6 +269,74 @@ TEST_F(EventViewForm, ExportWritesEachRowWithTheUserAndTheOriginalBytes)
     // Cancel writes nothing.
     exportTo("cancelled.txt", "Cancel");
     EXPECT_FALSE(FileExists(root_.Dir() + "/cancelled.txt"));
+}
+
+// An export that cannot be written whole (a full disk, a folder that cannot be written) says so
+// once, naming the file, and leaves the file as it was with no temporary file beside it; a good
+// one says nothing. OK is pressed with the real pointer; the dialog closes either way.
+TEST_F(EventViewForm, AnExportThatCannotBeWrittenIsSaidAndTheOldFileStays)
+{
+    CMainWindow* win = Start();
+    CopyText(NewSys.szUserName, "admin");
+    AddToClist('E', "03/07/2025 14:05:10", "Disk at Controller1-Channel2-Device1 failed.");
+    AddToClist('W', "12/31/2005 23:59:59", "Plugging disk detected.(Controller1-Channel3-Device1)");
+    const std::string exported = "admin\tE\t03/07/2025 14:05:10\tDisk at Controller1-Channel2-Device1 failed.\n"
+                                 "admin\tW\t12/31/2005 23:59:59\tPlugging disk detected.(Controller1-Channel3-Device1)\n";
+    const std::string dir = root_.Dir() + "/exports";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    const std::string file = dir + "/raidlog.txt";
+    const std::string old = "the previous export\n";
+    const std::string notSaved = "The event log could not be saved\nto " + file + ".";
+    struct Case {
+        const char* what;
+        bool full;
+        bool unwritable;
+    } cases[] = {
+        {"a full disk", true, false},
+        {"a folder that cannot be written", false, true},
+        {"a good export", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteFileText(file, old));
+        std::unique_ptr<FileSizeLimit> full;
+        std::unique_ptr<Unprivileged> user;
+        if (c.unwritable) {
+            ASSERT_EQ(chmod(root_.Dir().c_str(), 0755), 0);
+            ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+        }
+        if (c.full)
+            full = std::make_unique<FileSizeLimit>(static_cast<off_t>(old.size()));   // less than the export
+        BoxAnswerer boxes;
+        Responder r(std::vector<Answer>{{"File selection", "OK",
+                                         [&](GtkWidget* dialog) {
+                                             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir.c_str());
+                                             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), "raidlog.txt");
+                                             // The user the folder refuses presses OK.
+                                             if (c.unwritable)
+                                                 user = std::make_unique<Unprivileged>();
+                                         },
+                                         nullptr, true}});
+        SaveLog();
+        ASSERT_TRUE(boxes.PumpUntil([&] { return r.Done() && win->pFileSel == nullptr; }));
+        user.reset();
+        full.reset();
+        ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+        EXPECT_TRUE(TopWindows("File selection").empty());
+        using Boxes = std::vector<std::pair<std::string, std::string>>;
+        const bool saved = !c.full && !c.unwritable;
+        const Boxes told = saved ? Boxes() : Boxes{{"Error", notSaved}};
+        EXPECT_EQ(boxes.Seen(), told);
+        EXPECT_EQ(ReadFileText(file), saved ? exported : old);
+        std::vector<std::string> names;
+        if (DIR* d = opendir(dir.c_str())) {
+            while (dirent* e = readdir(d))
+                if (e->d_name[0] != '.')
+                    names.push_back(e->d_name);
+            closedir(d);
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"raidlog.txt"}) << "no temporary file left";
+    }
 }
 
 TEST_F(EventViewForm, ClearTakesEffectOnlyWhenTheServerCleared)
