@@ -2,7 +2,6 @@
 // the sorts, export, clear, the load after login, and the timer's intake of pushed events with the
 // checks some events call for.
 #include <cstring>
-#include <dirent.h>
 #include <deque>
 #include <memory>
 #include <sys/stat.h>
@@ -328,14 +327,7 @@ TEST_F(EventViewForm, AnExportThatCannotBeWrittenIsSaidAndTheOldFileStays)
         const Boxes told = saved ? Boxes() : Boxes{{"Error", notSaved}};
         EXPECT_EQ(boxes.Seen(), told);
         EXPECT_EQ(ReadFileText(file), saved ? exported : old);
-        std::vector<std::string> names;
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d))
-                if (e->d_name[0] != '.')
-                    names.push_back(e->d_name);
-            closedir(d);
-        }
-        EXPECT_EQ(names, std::vector<std::string>{"raidlog.txt"}) << "no temporary file left";
+        EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"raidlog.txt"}) << "no temporary file left";
     }
 }
 

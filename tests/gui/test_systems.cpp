@@ -1,6 +1,5 @@
 // The managed-systems file and the Remote Control list: file texts to rows to file bytes, the
 // default system, duplicates, the current row, and the fields a typed system may not hold.
-#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -33,18 +32,6 @@ template <size_t N>
 std::string Bytes(const char (&text)[N])
 {
     return std::string(text, N - 1);
-}
-
-std::vector<std::string> FolderEntries(const std::string& dir)
-{
-    std::vector<std::string> out;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                out.push_back(e->d_name);
-        closedir(d);
-    }
-    return out;
 }
 
 TEST_F(Systems, FileTextsBecomeRowsAndAreWrittenBack)

@@ -365,6 +365,19 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> FolderEntries(const std::string& dir)
+{
+    std::vector<std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                out.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 FileSizeLimit::FileSizeLimit(off_t bytes)
 {
     struct rlimit old;
