@@ -277,13 +277,18 @@ gboolean Responder::Click(gpointer p)
     auto* self = static_cast<Responder*>(p);
     self->click_ = 0;
     GtkWidget* target = self->pending_;
+    // A real click goes where the button is drawn. Until it is sent, pending_ keeps the next
+    // windows of the script from being answered in the loop that waits for the frame.
+    const bool pointer = self->pendingPointer_ && !self->pendingClose_;
+    if (pointer && !gtk_widget_in_destruction(target) && gtk_widget_get_mapped(target))
+        WaitFrame(gtk_widget_get_toplevel(target));
     self->pending_ = nullptr;
     if (!gtk_widget_in_destruction(target)) {
         if (self->pendingClose_)
             gtk_window_close(GTK_WINDOW(target));
-        else if (!self->pendingPointer_)
+        else if (!pointer)
             gtk_button_clicked(GTK_BUTTON(target));
-        else if (!PointerClick(target)) {
+        else if (!PointerClickAsDrawn(target)) {
             ADD_FAILURE() << "the button \"" << WidgetCaption(target) << "\" lies outside the screen";
             gtk_window_close(GTK_WINDOW(gtk_widget_get_toplevel(target)));  // as its close box
         }
@@ -370,14 +375,21 @@ GdkRectangle ScreenArea()
     return area;
 }
 
+bool PointerClickAsDrawn(GtkWidget* widget, const std::vector<guint>& held)
+{
+    if (widget == nullptr || !gtk_widget_get_mapped(widget))
+        return false;
+    const GdkRectangle r = ScreenRect(widget);
+    return PointerClickAt(r.x + r.width / 2, r.y + r.height / 2, held);
+}
+
 bool PointerClick(GtkWidget* widget, const std::vector<guint>& held)
 {
     if (widget == nullptr || !gtk_widget_get_mapped(widget))
         return false;
     // Where it is drawn: a widget just added or moved has its place after the next frame.
     WaitFrame(gtk_widget_get_toplevel(widget));
-    const GdkRectangle r = ScreenRect(widget);
-    return PointerClickAt(r.x + r.width / 2, r.y + r.height / 2, held);
+    return PointerClickAsDrawn(widget, held);
 }
 
 bool PointerClickRow(GtkWidget* view, int row)

@@ -110,8 +110,11 @@ GdkRectangle ScreenArea();
 // keysyms held (e.g. {GDK_KEY_Control_L}). False (and nothing sent) when the point lies outside the
 // screen, where no user could click.
 bool PointerClickAt(int x, int y, const std::vector<guint>& held = {});
-// The same at the middle of the widget; false when it is not shown.
+// The same at the middle of the widget, once a frame has drawn what changed in its window; false
+// when it is not shown.
 bool PointerClick(GtkWidget* widget, const std::vector<guint>& held = {});
+// The same without waiting for a frame: where the widget was last laid out.
+bool PointerClickAsDrawn(GtkWidget* widget, const std::vector<guint>& held = {});
 // The same at the middle of a row of a tree view's first column (shown, scrolled to).
 bool PointerClickRow(GtkWidget* view, int row);
 // Clicks into the entry, selects what it holds and types text over it (or pastes it: a TAB's key
