@@ -6,10 +6,10 @@
 #include <chrono>
 
 #include <climits>
-#include <thread>
 #include <cstdlib>
 #include <dirent.h>
 #include <map>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "drvrec.h"
