@@ -112,6 +112,10 @@ inline bool ScrollIntoView(GtkWidget* row)
     GtkWidget* scrolled = ScrolledOf(row);
     if (scrolled == nullptr)
         return false;
+    // A row just added or moved has its place once the window has been laid out.
+    WaitFrame(gtk_widget_get_toplevel(row));
+    if (InView(row))
+        return true;
     GtkAdjustment* v = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled));
     for (int attempt = 0; attempt < 20 && !InView(row); ++attempt) {
         GtkAllocation a;
@@ -129,14 +133,10 @@ inline bool ScrollIntoView(GtkWidget* row)
 inline bool ClickItemAt(GtkWidget* list, int index, bool ctrl = false)
 {
     GtkListBoxRow* row = gtk_list_box_get_row_at_index(GTK_LIST_BOX(list), index);
-    if (row == nullptr)
-        return false;
-    // A row just moved into the list has its place once the window has been laid out.
-    WaitFrame(gtk_widget_get_toplevel(list));
-    if (!ScrollIntoView(GTK_WIDGET(row)))
+    if (row == nullptr || !ScrollIntoView(GTK_WIDGET(row)))
         return false;
     const bool before = gtk_list_box_row_is_selected(row);
-    if (!PointerClick(GTK_WIDGET(row), ctrl ? std::vector<guint>{GDK_KEY_Control_L} : std::vector<guint>{}))
+    if (!PointerClickAsDrawn(GTK_WIDGET(row), ctrl ? std::vector<guint>{GDK_KEY_Control_L} : std::vector<guint>{}))
         return false;
     return PumpUntil([&] { return gtk_list_box_row_is_selected(row) != before; }, 5000);
 }

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <map>
-#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "drvrec.h"
@@ -313,17 +312,19 @@ TEST(ServerProcess, DaemonModeUnlessTheFirstArgumentIsNodaemon)
         for (int attempt = 0; attempt < 3 && !listening; ++attempt) {
             ASSERT_TRUE(attempt == 0 || server.PickPorts());
             ASSERT_EQ(RunProgram(argv), 0) << "the parent ends with 0";
+            // The daemon's own socket: another test's server may hold the port meanwhile. No
+            // daemon 3 s after the parent ended: it ended too.
             const auto started = std::chrono::steady_clock::now();
-            // The daemon's own socket: another test's server may hold the port meanwhile.
-            const auto end = started + std::chrono::milliseconds(raw::kWaitMs);
-            for (;;) {
-                const pid_t daemon = FindServerProcess(root.Dir());
-                listening = daemon > 0 && ListensOn(daemon, server.port);
-                const auto now = std::chrono::steady_clock::now();
-                if (listening || now > end || (daemon <= 0 && now - started >= std::chrono::seconds(3)))
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
+            listening = WaitWhile(
+                [&] {
+                    const pid_t daemon = FindServerProcess(root.Dir());
+                    return daemon > 0 && ListensOn(daemon, server.port);
+                },
+                raw::kWaitMs,
+                [&] {
+                    return std::chrono::steady_clock::now() - started < std::chrono::seconds(3) ||
+                           FindServerProcess(root.Dir()) > 0;
+                });
         }
         ASSERT_TRUE(listening);
         pid_t pid = FindServerProcess(root.Dir());

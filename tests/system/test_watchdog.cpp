@@ -7,7 +7,6 @@
 #include <chrono>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testutil.h"
@@ -50,12 +49,8 @@ TEST(Watchdog, AHungCommandHasEveryThreadsStackPrintedAndIsKilled)
     EXPECT_NE(out.find("Thread 2 "), std::string::npos) << out;
     EXPECT_NE(out.find("#0 "), std::string::npos) << out;
     // Nothing of the command runs on.
-    for (pid_t p : pids) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!Ended(p) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_TRUE(Ended(p)) << p;
-    }
+    for (pid_t p : pids)
+        EXPECT_TRUE(WaitWhile([p] { return Ended(p); }, 10000, [] { return true; })) << p;
 }
 
 TEST(Watchdog, ACommandThatEndsInTimeKeepsItsStatusAndOutput)

@@ -159,9 +159,6 @@ bool ListensOn(pid_t pid, int port)
     return found;
 }
 
-namespace {
-
-// True once ready() within timeoutMs, looking every 20 ms; false at once when alive() turns false.
 bool WaitWhile(const std::function<bool()>& ready, int timeoutMs, const std::function<bool()>& alive)
 {
     const long long end = NowMs() + timeoutMs;
@@ -174,8 +171,6 @@ bool WaitWhile(const std::function<bool()>& ready, int timeoutMs, const std::fun
     } while (NowMs() < end);
     return false;
 }
-
-}  // namespace
 
 bool WaitForListener(pid_t pid, int port, int timeoutMs, const std::function<bool()>& alive)
 {

@@ -29,6 +29,8 @@ int FreeTcpPort();
 bool WaitForPort(int port, int timeoutMs);
 // As WaitForPort, giving up early once alive() turns false (the server process ended).
 bool WaitForPortWhile(int port, int timeoutMs, const std::function<bool()>& alive);
+// True once ready() within timeoutMs, looking every 20 ms; false at once when alive() turns false.
+bool WaitWhile(const std::function<bool()>& ready, int timeoutMs, const std::function<bool()>& alive);
 // True when the process pid itself holds a socket listening on the TCP port (any local address):
 // another test's server that took the port meanwhile does not count.
 bool ListensOn(pid_t pid, int port);

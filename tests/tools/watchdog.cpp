@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "testutil.h"
+
 namespace {
 
 constexpr int kGdbSeconds = 30;   // the longest a gdb may take over one process
@@ -30,24 +32,10 @@ double Now()
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::string out;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return out;
-}
-
 // The parent of a process, from /proc/PID/stat ("pid (comm) state ppid ..."); -1 when gone.
 pid_t ParentOf(pid_t pid)
 {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = stat.rfind(')');
     if (close == std::string::npos)
         return -1;
@@ -83,7 +71,7 @@ std::vector<pid_t> Tree(pid_t root)
 
 std::string CommandLine(pid_t pid)
 {
-    std::string cmd = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string cmd = ReadFileText("/proc/" + std::to_string(pid) + "/cmdline");
     for (char& c : cmd)
         if (c == '\0')
             c = ' ';
