@@ -7,6 +7,7 @@ Every wait is a condition with a deadline; every step of a scenario has a watchd
 that fails leaves a screenshot, the server's output and event log and the GUI's output in its
 output folder.
 """
+import glob
 import os
 import random
 import re
@@ -64,6 +65,24 @@ def port_open(port):
             return True
     except OSError:
         return False
+
+
+def clear_x_locks(pid):
+    """Removes the lock file and socket of each display whose lock names the X server pid, which
+    a killed server leaves behind."""
+    for lock in glob.glob('/tmp/.X*-lock'):
+        try:
+            with open(lock) as f:
+                owner = f.read().strip()
+        except OSError:
+            continue
+        if owner == str(pid):
+            number = os.path.basename(lock)[len('.X'):-len('-lock')]
+            for name in ('/tmp/.X11-unix/X' + number, lock):
+                try:
+                    os.unlink(name)
+                except OSError:
+                    pass
 
 
 def other_vtnraid_pids():
@@ -576,6 +595,7 @@ class Session:
         self.own_root = root is None
         self.root = tempfile.mkdtemp(prefix='vtne2e-%s.' % name) if self.own_root else root
         self.procs = []
+        self.display_server = None
         self.step_name = 'start'
         self.step_deadline = None
         self.step_lock = threading.Lock()
@@ -719,6 +739,7 @@ class Session:
                              pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         self.procs.append(p)
+        self.display_server = p
         number = b''
         end = _now() + 30
         while not number.endswith(b'\n') and _now() < end:
@@ -802,19 +823,26 @@ class Session:
         return any(caption(name_of(w)) == 'Vorathine RAID Management Software' for w in self.gui.windows())
 
     def stop_process(self, p, timeout=20):
-        if p.poll() is None:
+        """SIGTERM, sent again every 0.2 s (one that lands just before the process goes to sleep may
+        only be seen when it wakes), then SIGKILL after timeout seconds."""
+        end = _now() + timeout
+        while p.poll() is None and _now() < end:
             p.send_signal(signal.SIGTERM)
             try:
-                p.wait(timeout)
+                p.wait(0.2)
             except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+                pass
+        if p.poll() is None:
+            p.kill()
+            p.wait()
         return p.returncode
 
     def stop(self):
         for p in reversed(self.procs):
             try:
                 self.stop_process(p)
+                if p is self.display_server:
+                    clear_x_locks(p.pid)
             except Exception:
                 pass
         self.procs = []

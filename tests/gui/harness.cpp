@@ -475,8 +475,9 @@ void WriteFailure::On()
         return;
     }
     // An unprivileged user must reach the folder to read it.
-    if (const char* root = getenv("VTN_ROOT"))
+    if (const char* root = getenv("VTN_ROOT")) {
         EXPECT_EQ(chmod(root, 0755), 0) << root;
+    }
     EXPECT_EQ(chmod(folder_.c_str(), 0555), 0) << folder_;
     readOnly_ = true;
     user_ = std::make_unique<Unprivileged>();
@@ -486,8 +487,9 @@ void WriteFailure::Off()
 {
     full_.reset();
     user_.reset();
-    if (readOnly_)
+    if (readOnly_) {
         EXPECT_EQ(chmod(folder_.c_str(), 0755), 0) << folder_;
+    }
     readOnly_ = false;
 }
 

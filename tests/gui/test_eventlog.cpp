@@ -640,7 +640,7 @@ TEST_F(EventViewForm, TimerTakesEachEventInOrder)
 
 TEST_F(EventViewForm, ACopyThatCannotBeWrittenStaysWholeAndNeverPassesForThisServersLog)
 {
-    CMainWindow* win = Start();
+    Start();
     FakeDriver f;
     FakeChannel::Bind();
     const std::string t = "03/07/2025 14:05:09";

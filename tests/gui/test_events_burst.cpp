@@ -111,7 +111,7 @@ private:
         self->failed_ = !VtnSimEdit(
             [&](vtnsim::Model& m, int64_t now, std::string*) {
                 for (int i = first; i < first + n; ++i) {
-                    char name[8];
+                    char name[16];
                     snprintf(name, sizeof name, "N%04d", i);
                     m.PushEvent(VTN_EVENT_INIT_ABORTED, VTN_ID_NONE, 0, name, now);
                 }

@@ -341,15 +341,7 @@ TEST(ServerProcess, DaemonModeUnlessTheFirstArgumentIsNodaemon)
         sock.Close();
         kill(pid, SIGTERM);
         // Gone, or a zombie that waits for its new parent to reap it.
-        bool gone = false;
-        for (int i = 0; i < 400 && !gone; ++i) {
-            std::string stat = ReadFileText(base + "/stat");
-            size_t paren = stat.rfind(')');
-            gone = stat.empty() || (paren != std::string::npos && stat.compare(paren, 4, ") Z ") == 0);
-            if (!gone)
-                usleep(50 * 1000);
-        }
-        EXPECT_TRUE(gone);
+        EXPECT_TRUE(WaitWhile([pid] { return ProcessEnded(pid); }, 20000, [] { return true; }));
     }
 }
 

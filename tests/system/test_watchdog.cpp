@@ -15,14 +15,6 @@ namespace {
 
 const std::string kWatchdog = std::string(VTN_BINARY_DIR) + "/tests/tools/vtnwatchdog";
 
-// Whether the process has ended (gone, or a zombie nobody has reaped yet).
-bool Ended(pid_t pid)
-{
-    const std::string stat = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
-}
-
 TEST(Watchdog, AHungCommandHasEveryThreadsStackPrintedAndIsKilled)
 {
     TempRoot root;
@@ -50,7 +42,7 @@ TEST(Watchdog, AHungCommandHasEveryThreadsStackPrintedAndIsKilled)
     EXPECT_NE(out.find("#0 "), std::string::npos) << out;
     // Nothing of the command runs on.
     for (pid_t p : pids)
-        EXPECT_TRUE(WaitWhile([p] { return Ended(p); }, 10000, [] { return true; })) << p;
+        EXPECT_TRUE(WaitWhile([p] { return ProcessEnded(p); }, 10000, [] { return true; })) << p;
 }
 
 TEST(Watchdog, ACommandThatEndsInTimeKeepsItsStatusAndOutput)

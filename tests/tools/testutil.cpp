@@ -295,6 +295,13 @@ int JoinChild(pid_t pid, int timeoutMs)
     return -1;
 }
 
+bool ProcessEnded(pid_t pid)
+{
+    const std::string stat = ReadFileText("/proc/" + std::to_string(pid) + "/stat");
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || stat.compare(paren, 4, ") Z ") == 0;
+}
+
 int RunProgram(const std::vector<std::string>& argv, std::string* output, const std::vector<std::string>& env,
                int timeoutMs)
 {

@@ -64,6 +64,9 @@ pid_t ForkChild(const std::function<void()>& body);
 // (killed when it had not ended by then).
 int JoinChild(pid_t pid, int timeoutMs = 60000);
 
+// Whether the process has ended: gone, or a zombie that nobody has reaped yet.
+bool ProcessEnded(pid_t pid);
+
 // Runs a program to its end; returns its exit code (-1 when it could not run or was killed),
 // with standard output and error together in *output when given.
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
