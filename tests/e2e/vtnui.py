@@ -7,7 +7,6 @@ Every wait is a condition with a deadline; every step of a scenario has a watchd
 that fails leaves a screenshot, the server's output and event log and the GUI's output in its
 output folder.
 """
-import glob
 import os
 import random
 import re
@@ -67,22 +66,13 @@ def port_open(port):
         return False
 
 
-def clear_x_locks(pid):
-    """Removes the lock file and socket of each display whose lock names the X server pid, which
-    a killed server leaves behind."""
-    for lock in glob.glob('/tmp/.X*-lock'):
-        try:
-            with open(lock) as f:
-                owner = f.read().strip()
-        except OSError:
-            continue
-        if owner == str(pid):
-            number = os.path.basename(lock)[len('.X'):-len('-lock')]
-            for name in ('/tmp/.X11-unix/X' + number, lock):
-                try:
-                    os.unlink(name)
-                except OSError:
-                    pass
+def file_id(path):
+    """Inode and modification time of a file, or None: a file made anew in its place differs."""
+    try:
+        st = os.stat(path)
+        return st.st_ino, st.st_mtime_ns
+    except OSError:
+        return None
 
 
 def other_vtnraid_pids():
@@ -595,7 +585,7 @@ class Session:
         self.own_root = root is None
         self.root = tempfile.mkdtemp(prefix='vtne2e-%s.' % name) if self.own_root else root
         self.procs = []
-        self.display_server = None
+        self.display = None  # the display number, and the identity of the socket its server made
         self.step_name = 'start'
         self.step_deadline = None
         self.step_lock = threading.Lock()
@@ -739,7 +729,6 @@ class Session:
                              pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         self.procs.append(p)
-        self.display_server = p
         number = b''
         end = _now() + 30
         while not number.endswith(b'\n') and _now() < end:
@@ -750,7 +739,9 @@ class Session:
         os.close(r)
         if not number.strip():
             raise ScenarioFailed('Xvfb did not start')
-        os.environ['DISPLAY'] = ':' + number.decode().strip()
+        number = number.decode().strip()
+        self.display = number, file_id('/tmp/.X11-unix/X' + number)
+        os.environ['DISPLAY'] = ':' + number
         self.screen = Screen(os.environ['DISPLAY'])
         self.screen.unfocus()
         self.screen.park()
@@ -837,12 +828,31 @@ class Session:
             p.wait()
         return p.returncode
 
+    def clear_display(self, pid):
+        """What a killed X server leaves in /tmp, while it is still its own: the display's lock file
+        when it names the server, the socket when it is the file the server made."""
+        if self.display is None:
+            return
+        number, socket_id = self.display
+        lock, sock = '/tmp/.X%s-lock' % number, '/tmp/.X11-unix/X' + number
+        try:
+            with open(lock) as f:
+                if f.read().strip() == str(pid):
+                    os.unlink(lock)
+        except OSError:
+            pass
+        if socket_id is not None and file_id(sock) == socket_id:
+            try:
+                os.unlink(sock)
+            except OSError:
+                pass
+
     def stop(self):
         for p in reversed(self.procs):
             try:
                 self.stop_process(p)
-                if p is self.display_server:
-                    clear_x_locks(p.pid)
+                if p.args[0] == 'Xvfb':
+                    self.clear_display(p.pid)
             except Exception:
                 pass
         self.procs = []
