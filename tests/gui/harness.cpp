@@ -282,19 +282,46 @@ gboolean Responder::Click(gpointer p)
     const bool pointer = self->pendingPointer_ && !self->pendingClose_;
     if (pointer && !gtk_widget_in_destruction(target) && gtk_widget_get_mapped(target))
         WaitFrame(gtk_widget_get_toplevel(target));
-    self->pending_ = nullptr;
-    if (!gtk_widget_in_destruction(target)) {
-        if (self->pendingClose_)
+    if (pointer && !gtk_widget_in_destruction(target) && PointerClickAsDrawn(target)) {
+        self->TakeClick();
+    } else {
+        self->pending_ = nullptr;
+        if (gtk_widget_in_destruction(target)) {
+            // gone before its answer
+        } else if (self->pendingClose_) {
             gtk_window_close(GTK_WINDOW(target));
-        else if (!pointer)
+        } else if (!pointer) {
             gtk_button_clicked(GTK_BUTTON(target));
-        else if (!PointerClickAsDrawn(target)) {
+        } else {
             ADD_FAILURE() << "the button \"" << WidgetCaption(target) << "\" lies outside the screen";
             gtk_window_close(GTK_WINDOW(gtk_widget_get_toplevel(target)));  // as its close box
         }
     }
     g_object_unref(target);
     return G_SOURCE_REMOVE;
+}
+
+void Responder::TakeClick()
+{
+    // After the round trip the click's events are in the queue. pending_ is cleared as GTK takes the
+    // release, before any handler of the click runs: a window the click opens can be answered (and
+    // pending_ may hold the next answer's target when the release's handling returns).
+    GdkDisplay* display = gdk_display_get_default();
+    XSync(GDK_DISPLAY_XDISPLAY(display), False);
+    bool released = false;
+    while (!released) {
+        GdkEvent* event = gdk_display_get_event(display);
+        if (event == nullptr)
+            break;
+        if (event->type == GDK_BUTTON_RELEASE) {
+            released = true;
+            pending_ = nullptr;
+        }
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
+    if (!released)
+        pending_ = nullptr;  // the click reached no window of this program
 }
 
 gboolean Responder::Watchdog(gpointer p)

@@ -76,6 +76,9 @@ private:
     static gboolean Poll(gpointer self);
     static gboolean Watchdog(gpointer self);
     static gboolean Click(gpointer self);
+    // Handles the events of the real click just sent, until GTK has taken its release: until then
+    // no further window is answered (an answer given meanwhile could be undone by the click).
+    void TakeClick();
     void FailFurtherWindow();
     void Know(GtkWidget* window);
     static void Forget(gpointer self, GObject* gone);
