@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "paths.h"
 #include "simctl.h"
 
 namespace {
@@ -66,6 +67,9 @@ int BadNumber(const char* what, const std::string& text)
 
 int main(int argc, char** argv)
 {
+    // A missing folder is fine: init makes it, the other commands say the state is missing.
+    if (!VtnFixRoot("vtnsim", false))
+        return 1;
     const std::vector<std::string> a(argv + 1, argv + argc);
     if (a.empty()) {
         fputs(kUsage, stderr);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "commonsvr.h"
+#include "paths.h"
 
 // fork, setsid, fork; unless told otherwise changes to "/" and puts 0, 1 and 2 on "/dev/null".
 // 0 in the daemon, -1 when a fork or setsid fails; the parents end with status 0.
@@ -44,6 +45,9 @@ int main(int argc, char** argv)
     // SIGINT and SIGTERM are blocked before any thread exists; one thread takes them with sigwait.
     BlockShutdownSignals();
 
+    // Before the daemon leaves the folder it was started in, and while its stderr is still seen.
+    if (!VtnFixRoot("vtnsvr", true))
+        return 1;
     if (argc < 2 || strncasecmp(argv[1], "-NODAEMON", 9) != 0) {
         fflush(stdout);
         if (Make_Daemon(0, 0) != 0) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,7 +70,26 @@ void Step(const char* name)
         hook(name);
 }
 
+// A replacement's temporary is ".NAME.vtn-new.XXXXXX" beside NAME: hidden, and with a marker no
+// administrator or tool gives a file, so that the clean-up can tell it from theirs.
+constexpr char kTempMarker[] = ".vtn-new.";
 constexpr size_t kTempSuffix = 6;  // mkstemp's XXXXXX
+
+// The folder of path ("." for a bare name, "/" for a file in the root) and its last name.
+void SplitPath(const std::string& path, std::string* dir, std::string* name)
+{
+    const size_t slash = path.rfind('/');
+    *dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The temporary's name up to its random part, for a file of the last name base. A long name is cut
+// so that the temporary's name stays within NAME_MAX.
+std::string TempPrefix(const std::string& base)
+{
+    const size_t room = NAME_MAX - 1 - (sizeof kTempMarker - 1) - kTempSuffix;
+    return "." + base.substr(0, room) + kTempMarker;
+}
 
 }  // namespace
 
@@ -80,7 +100,9 @@ void VtnSetFileStepHook(VtnFileStepHook hook)
 
 bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode, bool durable)
 {
-    std::string tmp = path + ".XXXXXX";
+    const size_t slash = path.rfind('/');
+    const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    std::string tmp = path.substr(0, nameAt) + TempPrefix(path.substr(nameAt)) + "XXXXXX";
     Step("create");
     int fd = mkstemp(tmp.data());
     if (fd < 0)
@@ -103,36 +125,25 @@ bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode, 
     return false;
 }
 
-namespace {
-
-// The folder of path ("." for a bare name, "/" for a file in the root) and its last name.
-void SplitPath(const std::string& path, std::string* dir, std::string* name)
-{
-    const size_t slash = path.rfind('/');
-    *dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    *name = slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
 void RemoveStaleReplacements(const std::string& path)
 {
     std::string dir, base;
     SplitPath(path, &dir, &base);
+    const std::string prefix = TempPrefix(base);
     DIR* d = opendir(dir.c_str());
     if (d == nullptr)
         return;
     while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name.size() != base.size() + 1 + kTempSuffix || name.compare(0, base.size(), base) != 0 ||
-            name[base.size()] != '.')
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + kTempSuffix || name.compare(0, prefix.size(), prefix) != 0)
             continue;
-        bool temp = std::all_of(name.end() - kTempSuffix, name.end(),
-                                [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0; });
+        const bool random = std::all_of(name.end() - kTempSuffix, name.end(),
+                                        [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0; });
+        // Ours is a regular file of this user's, never a link followed elsewhere.
         struct stat st;
-        std::string full = dir + "/" + name;
-        if (temp && lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            unlink(full.c_str());  // a failure leaves one stale file; nothing else depends on it
+        if (random && fstatat(dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == geteuid())
+            unlinkat(dirfd(d), name.c_str(), 0);  // a failure leaves one stale file; nothing else depends on it
     }
     closedir(d);
 }

@@ -14,11 +14,12 @@ bool ReadExact(int fd, void* buf, size_t len, off_t off);
 bool WriteExactAt(int fd, const void* buf, size_t len, off_t off);
 // Writes all len bytes at the file position (or the end, for O_APPEND).
 bool WriteExact(int fd, const void* buf, size_t len);
-// Writes data to a new temporary file beside path (with mode; synced to disk when durable),
-// then renames it over path.
+// Writes data to a new temporary file beside path (".NAME.vtn-new.XXXXXX", with mode; synced to
+// disk when durable), then renames it over path.
 bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode, bool durable = true);
-// Removes the temporary files ("NAME.XXXXXX") that a ReplaceFile of path left behind when the
-// process died before its rename. Only for files that this process alone replaces.
+// Removes the temporary files that a ReplaceFile of path left behind when the process died before
+// its rename: files of exactly that form only, whatever else the folder holds. Only for files that
+// this process alone replaces.
 void RemoveStaleReplacements(const std::string& path);
 
 // Test seam: called with the name of each step of ReplaceFile ("create", "write", "sync",

@@ -1,8 +1,11 @@
 #include "paths.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool VtnUnderRoot()
 {
@@ -38,4 +41,37 @@ std::string VtnPathForWrite(const char* systemPath)
             break;
     }
     return real;
+}
+
+bool VtnFixRoot(const char* program, bool mustExist)
+{
+    if (!VtnUnderRoot())
+        return true;
+    std::string root = getenv("VTN_ROOT");
+    if (root[0] != '/') {
+        char* here = getcwd(nullptr, 0);
+        if (here == nullptr) {
+            fprintf(stderr, "%s: VTN_ROOT %s is relative and the current folder is unknown: %s\n", program,
+                    root.c_str(), strerror(errno));
+            return false;
+        }
+        root = std::string(here) + (here[1] != '\0' ? "/" : "") + root;
+        free(here);
+        if (setenv("VTN_ROOT", root.c_str(), 1) != 0) {
+            fprintf(stderr, "%s: cannot set VTN_ROOT to %s: %s\n", program, root.c_str(), strerror(errno));
+            return false;
+        }
+    }
+    if (!mustExist)
+        return true;
+    struct stat st;
+    if (stat(root.c_str(), &st) != 0) {
+        fprintf(stderr, "%s: VTN_ROOT %s: %s\n", program, root.c_str(), strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "%s: VTN_ROOT %s is not a folder\n", program, root.c_str());
+        return false;
+    }
+    return true;
 }

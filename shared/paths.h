@@ -8,3 +8,7 @@ std::string VtnPath(const char* systemPath);
 std::string VtnPathForWrite(const char* systemPath);
 // True when the process runs under VTN_ROOT (tests, the demo).
 bool VtnUnderRoot();
+// Makes a relative VTN_ROOT absolute, from the folder the program starts in, so that it names the
+// same folder after the program changes folder (a daemon works from "/"). False, told on stderr
+// under the program's name, when that cannot be done or (mustExist) VTN_ROOT is not a folder.
+bool VtnFixRoot(const char* program, bool mustExist);

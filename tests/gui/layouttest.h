@@ -94,7 +94,21 @@ inline bool ClickScrollBar(GtkWidget* scrolled, GtkOrientation orientation, bool
     if (!gtk_widget_get_mapped(bar) ||
         !(vertical ? PointerClickAt(r.x + w / 2, r.y + along) : PointerClickAt(r.x + along, r.y + h / 2)))
         return false;
-    return PumpUntil([&] { return gtk_adjustment_get_value(a) != before; }, 5000);
+    // The press alone moves the slider and starts a drag that follows the pointer until the
+    // release: the release is taken before anything else is clicked, or the pointer's move to a
+    // row drags the content on under it.
+    HandleXEvents();
+    if (!PumpUntil([&] { return gtk_adjustment_get_value(a) != before; }, 5000))
+        return false;
+    // At rest: the same place after a frame.
+    GtkWidget* top = gtk_widget_get_toplevel(scrolled);
+    for (int frame = 0; frame < 50; ++frame) {
+        const double now = gtk_adjustment_get_value(a);
+        WaitFrame(top);
+        if (gtk_adjustment_get_value(a) == now)
+            return true;
+    }
+    return false;
 }
 
 // Scrolls to the end of the content with the scroll bar, when it shows.

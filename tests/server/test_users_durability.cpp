@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -54,18 +53,6 @@ std::vector<std::string> Users()
     for (int i = 0; EnumUser(&u, i) == VTN_SUCCESS; ++i)
         out.push_back(std::string(u.name) + "|" + u.password + "|" + std::to_string(u.rights));
     return out;
-}
-
-std::vector<std::string> FilesIn(const std::string& dir)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, ".."))
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 enum class Failure { DieAtStep, ShortWrite };
@@ -139,7 +126,7 @@ TEST(UsersFileDurability, EveryUserIsOldOrNewWhateverInstantTheWriteFails)
             RemoveStaleServerFiles();
             Init_User_File();
             EXPECT_EQ(Users(), p.changed ? c.newUsers : c.oldUsers);
-            EXPECT_EQ(FilesIn(root.Path("/etc")), std::vector<std::string>{"vtnuser.dat"});
+            EXPECT_EQ(FolderEntries(root.Path("/etc")), std::vector<std::string>{"vtnuser.dat"});
             std::string text = ReadFileText(root.Path(kFile));
             ASSERT_FALSE(text.empty());
             EXPECT_EQ(text.back(), '\n') << "no partial line";

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "paths.h"
 #include "testutil.h"
@@ -22,6 +23,44 @@ TEST(Paths, PrefixesRootOnlyWhenSet)
     unsetenv("VTN_ROOT");
     EXPECT_FALSE(VtnUnderRoot());
     EXPECT_EQ(VtnPath("/etc/vtn.ini"), "/etc/vtn.ini");
+}
+
+TEST(Paths, ARelativeRootIsMadeAbsoluteFromTheStartingFolder)
+{
+    TempRoot root;
+    ASSERT_EQ(mkdir(root.Path("/demo-root").c_str(), 0755), 0);
+    char* was = getcwd(nullptr, 0);
+    ASSERT_NE(was, nullptr);
+    ASSERT_EQ(chdir(root.Dir().c_str()), 0);
+    char* here = getcwd(nullptr, 0);
+    const std::string cwd = here ? here : "";
+    free(here);
+    struct Case {
+        const char* value;
+        bool mustExist;
+        bool fixed;
+        std::string after;
+    } cases[] = {
+        {"demo-root", true, true, cwd + "/demo-root"},
+        {"./demo-root/", true, true, cwd + "/./demo-root/"},
+        {"missing", false, true, cwd + "/missing"},
+        {"missing", true, false, cwd + "/missing"},
+        {"/elsewhere/missing", true, false, "/elsewhere/missing"},
+        {"", true, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.value) + (c.mustExist ? ", must exist" : ""));
+        setenv("VTN_ROOT", c.value, 1);
+        EXPECT_EQ(VtnFixRoot("test", c.mustExist), c.fixed);
+        EXPECT_EQ(getenv("VTN_ROOT"), c.after);
+    }
+    // The same folder after a change of folder.
+    setenv("VTN_ROOT", "demo-root", 1);
+    ASSERT_TRUE(VtnFixRoot("test", true));
+    ASSERT_EQ(chdir("/"), 0);
+    EXPECT_EQ(VtnPath("/etc/vtn.ini"), cwd + "/demo-root/etc/vtn.ini");
+    EXPECT_EQ(chdir(was), 0);
+    free(was);
 }
 
 TEST(TextUtil, CopiesAreBoundedAndTerminated)

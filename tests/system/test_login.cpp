@@ -5,8 +5,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <map>
 
+#include "fileio.h"
 #include "rawclient.h"
 
 namespace {
@@ -319,22 +323,60 @@ TEST_F(LoginTest, FailedLoginAnswersAfterAPauseAndTheNextLoginSucceeds)
     EXPECT_TRUE(Served(good.fd()));
 }
 
-TEST(ServerStart, RemovesItsStaleTemporaryFiles)
+// Rewrites the file at path in a child that dies at the given step of the rewrite, as a kill would;
+// the name of the temporary file it leaves in the folder ("" when none).
+std::string LeftoverOfAKilledRewrite(const std::string& path, const char* step)
+{
+    static const char* dieAt;
+    dieAt = step;
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const std::vector<std::string> before = FolderEntries(dir);
+    JoinChild(ForkChild([&] {
+        VtnSetFileStepHook([](const char* now) {
+            if (strcmp(now, dieAt) == 0)
+                _exit(137);
+        });
+        ReplaceFile(path, "the new text, never renamed\n", 0600);
+    }));
+    for (const std::string& name : FolderEntries(dir))
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            return name;
+    return "";
+}
+
+TEST(ServerStart, RemovesOnlyTheLeftoversOfItsOwnRewrites)
 {
     TempRoot root;
     TestServer server(root);
     ASSERT_TRUE(server.Prepare());
-    const char* stale[] = {"/etc/vtnuser.dat.AbC123", "/etc/vtn.ini.x9Yz0Q"};
-    const char* kept[] = {"/etc/vtnuser.dat.keep", "/etc/vtnuser.dat.AbC12", "/etc/other.dat.AbC123"};
-    for (const char* f : stale)
-        ASSERT_TRUE(raw::WriteSystemFile(f, "half a file"));
-    for (const char* f : kept)
-        ASSERT_TRUE(raw::WriteSystemFile(f, "not ours"));
+    ASSERT_TRUE(raw::WriteSystemFile("/etc/vtnuser.dat", raw::UserLine("RAID", "wqx", VTN_RIGHTS_ALL)));
+    // What administrators and their tools keep beside the files: backups, samples, a package
+    // manager's copies, a name with a random-looking suffix.
+    const char* theirs[] = {"vtn.ini.old",        "vtn.ini.backup", "vtnuser.dat.backup", "vtn.ini.201212",
+                            "vtnuser.dat.sample", "vtn.ini.rpmnew", "vtnuser.dat.q7Xk2P"};
+    std::map<std::string, std::string> kept;
+    for (const char* name : theirs) {
+        kept[name] = std::string("kept by the administrator: ") + name + std::string("\0\xff\n", 3);
+        ASSERT_TRUE(WriteFileText(root.Path("/etc/") + name, kept[name]));
+    }
+    const std::string ini = ReadFileText(root.Path("/etc/vtn.ini"));
+    const std::string users = ReadFileText(root.Path("/etc/vtnuser.dat"));
+    const std::string leftovers[] = {LeftoverOfAKilledRewrite(root.Path("/etc/vtn.ini"), "rename"),
+                                     LeftoverOfAKilledRewrite(root.Path("/etc/vtnuser.dat"), "write")};
+    for (const std::string& name : leftovers) {
+        ASSERT_FALSE(name.empty()) << "a rewrite killed before its rename leaves its temporary";
+        kept.erase(name);
+    }
+    EXPECT_EQ(ReadFileText(root.Path("/etc/vtn.ini")), ini) << "the killed rewrite changed nothing";
+
     ASSERT_TRUE(server.Start()) << server.Stderr();
-    for (const char* f : stale)
-        EXPECT_FALSE(FileExists(root.Path(f))) << f;
-    for (const char* f : kept)
-        EXPECT_TRUE(FileExists(root.Path(f))) << f;
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(FileExists(root.Path("/etc/") + name)) << name;
+    for (const auto& [name, bytes] : kept)
+        EXPECT_EQ(ReadFileText(root.Path("/etc/") + name), bytes) << name;
+    EXPECT_EQ(ReadFileText(root.Path("/etc/vtn.ini")), ini);
+    Socket sock;
+    EXPECT_EQ(server.Connect(&sock).status, 0u) << "the users file was kept";
     EXPECT_EQ(server.Stop(), 0);
 }
 

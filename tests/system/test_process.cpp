@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -345,6 +346,70 @@ TEST(ServerProcess, DaemonModeUnlessTheFirstArgumentIsNodaemon)
     }
 }
 
+TEST(ServerProcess, ADaemonTakesARelativeRootFromTheFolderItWasStartedIn)
+{
+    TempRoot root;
+    TestServer server(root);
+    ASSERT_TRUE(server.Prepare());
+    const size_t slash = root.Dir().rfind('/');
+    const std::string parent = root.Dir().substr(0, slash);
+    const std::string relative = root.Dir().substr(slash + 1);
+    // Started as a user starts it: from the root's parent, with the root's own name.
+    auto startFromParent = [&](const std::string& value, std::string* said) {
+        int pipeFds[2];
+        // Only the copy on 2 reaches the program: the end of what it says is the daemon closing 2.
+        if (pipe2(pipeFds, O_CLOEXEC) != 0)
+            return -1;
+        pid_t child = ForkChild([&] {
+            dup2(pipeFds[1], 2);
+            if (chdir(parent.c_str()) != 0 || setenv("VTN_ROOT", value.c_str(), 1) != 0)
+                _exit(126);
+            const std::string program = TestServer::ServerProgram();
+            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        });
+        close(pipeFds[1]);
+        char buf[512];
+        for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;)
+            said->append(buf, static_cast<size_t>(n));
+        close(pipeFds[0]);
+        return JoinChild(child);
+    };
+
+    std::string said;
+    EXPECT_EQ(startFromParent(relative + "/missing", &said), 1) << "refused before it detaches";
+    EXPECT_EQ(said.rfind("vtnsvr: VTN_ROOT /", 0), 0u) << "made absolute: " << said;
+    EXPECT_NE(said.find(relative + "/missing: No such file or directory\n"), std::string::npos) << said;
+
+    // A daemon that lost its port to another test meanwhile ends unseen: again on new ports.
+    bool listening = false;
+    for (int attempt = 0; attempt < 3 && !listening; ++attempt) {
+        ASSERT_TRUE(attempt == 0 || server.PickPorts());
+        said.clear();
+        ASSERT_EQ(startFromParent(relative, &said), 0) << said;
+        const auto started = std::chrono::steady_clock::now();
+        listening = WaitWhile(
+            [&] {
+                const pid_t daemon = FindServerProcess(relative);
+                return daemon > 0 && ListensOn(daemon, server.port);
+            },
+            raw::kWaitMs,
+            [&] {
+                return std::chrono::steady_clock::now() - started < std::chrono::seconds(3) ||
+                       FindServerProcess(relative) > 0;
+            });
+    }
+    ASSERT_TRUE(listening) << "the daemon serves from its root";
+    const pid_t pid = FindServerProcess(relative);
+    EXPECT_EQ(LinkOf("/proc/" + std::to_string(pid) + "/cwd"), "/");
+    Socket sock;
+    EXPECT_EQ(server.Connect(&sock).status, 0u);
+    sock.Close();
+    EXPECT_TRUE(FileExists(root.Path("/etc/vtnuser.dat"))) << "its files are in its root";
+    kill(pid, SIGTERM);
+    EXPECT_TRUE(WaitWhile([pid] { return ProcessEnded(pid); }, 20000, [] { return true; }));
+}
+
 }  // namespace
 
 namespace {
@@ -408,12 +473,8 @@ TEST(ServerProcess, ServerParametersAreWrittenForTheNextStart)
             EXPECT_FALSE(FileExists(root.Path("/etc/vtn.ini")));
     }
     // Nothing but the file is left in its folder: it was written beside and renamed.
-    DIR* etc = opendir(root.Path("/etc").c_str());
-    ASSERT_NE(etc, nullptr);
-    while (dirent* e = readdir(etc))
-        EXPECT_TRUE(std::string(e->d_name).rfind("vtn.ini", 0) != 0 || std::string(e->d_name) == "vtn.ini")
-            << e->d_name;
-    closedir(etc);
+    for (const std::string& name : FolderEntries(root.Path("/etc")))
+        EXPECT_TRUE(name.find("vtn.ini") == std::string::npos || name == "vtn.ini") << name;
 }
 
 struct ReadParamCase {

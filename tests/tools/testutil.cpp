@@ -372,7 +372,7 @@ std::vector<std::string> FolderEntries(const std::string& dir)
     std::vector<std::string> out;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
                 out.push_back(e->d_name);
         closedir(d);
     }

@@ -78,7 +78,7 @@ time_t LocalTime(int year, int month, int day, int hour, int minute, int second 
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
-// The names a folder holds, those starting with a dot aside, sorted.
+// The names a folder holds (hidden ones too, "." and ".." aside), sorted.
 std::vector<std::string> FolderEntries(const std::string& dir);
 
 // While it lives, the files this process writes can grow to at most bytes, and a write past that
