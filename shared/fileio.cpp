@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
-#include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
