@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,13 +19,6 @@
 namespace {
 
 const char kFile[] = "/etc/vtnuser.dat";
-const char* gDieAt = nullptr;
-
-void DieAtStep(const char* step)
-{
-    if (gDieAt != nullptr && strcmp(step, gDieAt) == 0)
-        _exit(137);  // as abrupt as a kill: no flush, no clean-up
-}
 
 _VTN_USER_INFO User(const char* name, const char* password, uint32_t rights)
 {
@@ -68,8 +60,7 @@ int RunFailing(const _VTN_USER_INFO& request, uint8_t action, const Point& point
 {
     return JoinChild(ForkChild([&] {
         if (point.how == Failure::DieAtStep) {
-            gDieAt = point.step;
-            VtnSetFileStepHook(DieAtStep);
+            DieAtFileStep(point.step);
         } else {
             // The disk is full a few bytes into the new file.
             signal(SIGXFSZ, SIG_IGN);

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <map>
 
 #include "fileio.h"
@@ -327,15 +326,10 @@ TEST_F(LoginTest, FailedLoginAnswersAfterAPauseAndTheNextLoginSucceeds)
 // the name of the temporary file it leaves in the folder ("" when none).
 std::string LeftoverOfAKilledRewrite(const std::string& path, const char* step)
 {
-    static const char* dieAt;
-    dieAt = step;
     const std::string dir = path.substr(0, path.rfind('/'));
     const std::vector<std::string> before = FolderEntries(dir);
     JoinChild(ForkChild([&] {
-        VtnSetFileStepHook([](const char* now) {
-            if (strcmp(now, dieAt) == 0)
-                _exit(137);
-        });
+        DieAtFileStep(step);
         ReplaceFile(path, "the new text, never renamed\n", 0600);
     }));
     for (const std::string& name : FolderEntries(dir))
@@ -360,7 +354,6 @@ TEST(ServerStart, RemovesOnlyTheLeftoversOfItsOwnRewrites)
         ASSERT_TRUE(WriteFileText(root.Path("/etc/") + name, kept[name]));
     }
     const std::string ini = ReadFileText(root.Path("/etc/vtn.ini"));
-    const std::string users = ReadFileText(root.Path("/etc/vtnuser.dat"));
     const std::string leftovers[] = {LeftoverOfAKilledRewrite(root.Path("/etc/vtn.ini"), "rename"),
                                      LeftoverOfAKilledRewrite(root.Path("/etc/vtnuser.dat"), "write")};
     for (const std::string& name : leftovers) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -237,7 +238,7 @@ TEST(ServerProcess, SigtermAbortsAndDeletesOnlyTheInitialisingArray)
     EXPECT_EQ(after.count(parity), 0u);
 }
 
-// The pid of the vtnsvr process whose environment holds VTN_ROOT=root, or -1.
+// The pid of the vtnsvr process whose environment holds VTN_ROOT=root (as it was started), or -1.
 pid_t FindServerProcess(const std::string& root)
 {
     char program[PATH_MAX];
@@ -279,6 +280,37 @@ std::string LinkOf(const std::string& path)
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
 }
 
+// Starts a daemon of the server with start() (the exit code of the process that detaches) and
+// waits for it to listen on the server's port; its pid, or -1. A daemon that lost its port to
+// another test meanwhile ends unseen: it is started again on new ports.
+pid_t StartDaemon(TestServer* server, const std::string& root, const std::function<int()>& start)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0 && !server->PickPorts())
+            return -1;
+        const int parent = start();
+        EXPECT_EQ(parent, 0) << "the parent ends with 0";
+        if (parent != 0)
+            return -1;
+        // The daemon's own socket: another test's server may hold the port meanwhile. No daemon
+        // 3 s after the parent ended: it ended too.
+        const auto started = std::chrono::steady_clock::now();
+        const bool listening = WaitWhile(
+            [&] {
+                const pid_t daemon = FindServerProcess(root);
+                return daemon > 0 && ListensOn(daemon, server->port);
+            },
+            raw::kWaitMs,
+            [&] {
+                return std::chrono::steady_clock::now() - started < std::chrono::seconds(3) ||
+                       FindServerProcess(root) > 0;
+            });
+        if (listening)
+            return FindServerProcess(root);
+    }
+    return -1;
+}
+
 struct ArgumentCase {
     const char* what;
     std::vector<std::string> args;
@@ -308,27 +340,7 @@ TEST(ServerProcess, DaemonModeUnlessTheFirstArgumentIsNodaemon)
         }
         std::vector<std::string> argv{TestServer::ServerProgram()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        // A daemon that lost its port to another test meanwhile ends unseen: again on new ports.
-        bool listening = false;
-        for (int attempt = 0; attempt < 3 && !listening; ++attempt) {
-            ASSERT_TRUE(attempt == 0 || server.PickPorts());
-            ASSERT_EQ(RunProgram(argv), 0) << "the parent ends with 0";
-            // The daemon's own socket: another test's server may hold the port meanwhile. No
-            // daemon 3 s after the parent ended: it ended too.
-            const auto started = std::chrono::steady_clock::now();
-            listening = WaitWhile(
-                [&] {
-                    const pid_t daemon = FindServerProcess(root.Dir());
-                    return daemon > 0 && ListensOn(daemon, server.port);
-                },
-                raw::kWaitMs,
-                [&] {
-                    return std::chrono::steady_clock::now() - started < std::chrono::seconds(3) ||
-                           FindServerProcess(root.Dir()) > 0;
-                });
-        }
-        ASSERT_TRUE(listening);
-        pid_t pid = FindServerProcess(root.Dir());
+        const pid_t pid = StartDaemon(&server, root.Dir(), [&] { return RunProgram(argv); });
         ASSERT_GT(pid, 0);
         std::string base = "/proc/" + std::to_string(pid);
         EXPECT_EQ(LinkOf(base + "/cwd"), "/");
@@ -381,26 +393,11 @@ TEST(ServerProcess, ADaemonTakesARelativeRootFromTheFolderItWasStartedIn)
     EXPECT_EQ(said.rfind("vtnsvr: VTN_ROOT /", 0), 0u) << "made absolute: " << said;
     EXPECT_NE(said.find(relative + "/missing: No such file or directory\n"), std::string::npos) << said;
 
-    // A daemon that lost its port to another test meanwhile ends unseen: again on new ports.
-    bool listening = false;
-    for (int attempt = 0; attempt < 3 && !listening; ++attempt) {
-        ASSERT_TRUE(attempt == 0 || server.PickPorts());
+    const pid_t pid = StartDaemon(&server, relative, [&] {
         said.clear();
-        ASSERT_EQ(startFromParent(relative, &said), 0) << said;
-        const auto started = std::chrono::steady_clock::now();
-        listening = WaitWhile(
-            [&] {
-                const pid_t daemon = FindServerProcess(relative);
-                return daemon > 0 && ListensOn(daemon, server.port);
-            },
-            raw::kWaitMs,
-            [&] {
-                return std::chrono::steady_clock::now() - started < std::chrono::seconds(3) ||
-                       FindServerProcess(relative) > 0;
-            });
-    }
-    ASSERT_TRUE(listening) << "the daemon serves from its root";
-    const pid_t pid = FindServerProcess(relative);
+        return startFromParent(relative, &said);
+    });
+    ASSERT_GT(pid, 0) << "the daemon serves from its root; it said: " << said;
     EXPECT_EQ(LinkOf("/proc/" + std::to_string(pid) + "/cwd"), "/");
     Socket sock;
     EXPECT_EQ(server.Connect(&sock).status, 0u);

@@ -25,6 +25,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "fileio.h"
+
 namespace {
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
@@ -262,6 +264,16 @@ int ChildProcess::Wait(int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return status_;
+}
+
+void DieAtFileStep(const char* step)
+{
+    static const char* dieAt;
+    dieAt = step;
+    VtnSetFileStepHook([](const char* now) {
+        if (strcmp(now, dieAt) == 0)
+            _exit(137);
+    });
 }
 
 pid_t ForkChild(const std::function<void()>& body)

@@ -58,6 +58,10 @@ private:
     int status_ = -1;
 };
 
+// From now on this process ends at once, with status 137 and no clean-up (as a kill would end it),
+// when a whole-file rewrite reaches the named step ("create", "write", "sync", "rename", "done").
+void DieAtFileStep(const char* step);
+
 // Runs body in a forked child, which ends with _exit(0) after it unless body ends it first.
 pid_t ForkChild(const std::function<void()>& body);
 // Waits up to timeoutMs for a forked child; its exit code, or -1 when it did not end normally
